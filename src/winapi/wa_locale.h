@@ -1,0 +1,3 @@
+/* locale family of the stand-in: declarations come with the module that uses it. */
+#pragma once
+#include "winapi/wa_types.h"

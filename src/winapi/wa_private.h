@@ -1,0 +1,75 @@
+/*
+ * Private header of the POSIX stand-in: what the family files share.
+ * Nothing outside src/winapi includes it.
+ */
+#pragma once
+#include "winapi/winapi.h"
+
+#include <memory>
+#include <string>
+
+namespace wa {
+
+/* ---- Emulated machine root ------------------------------------------------ */
+
+/* $WINAPI_ROOT, else ~/.winapi; read on every call so tests can switch roots. */
+std::string RootDir();
+/* Creates the root folder (and `sub` under it) when missing; false on failure. */
+bool EnsureRootSubdir(const std::string &sub);
+
+/* ---- Paths ----------------------------------------------------------------- */
+
+/* "X:\dir\file" -> "<root>/drive_x/dir/file", each component matched without
+ * regard to case when the exact name is absent; "\dir" is taken on the current
+ * drive; a relative path is relative to the current directory; a POSIX absolute
+ * path passes unchanged. */
+std::string ToHostPath(const std::string &windowsPath);
+/* The reverse: "<root>/drive_x/a/b" -> "X:\a\b"; other host paths unchanged. */
+std::string ToWindowsPath(const std::string &hostPath);
+/* The Windows directory in Windows form ("C:\Windows" unless "SystemRoot" says otherwise). */
+std::string WindowsDirectory();
+
+/* UTF-16 <-> UTF-8 helpers for the W functions of the stand-in. */
+std::string Narrow(const WCHAR *text);
+std::wstring Widen(const char *utf8);
+
+/* errno -> Win32 error code. */
+DWORD ErrnoToWin32(int err);
+
+/* ---- Handles --------------------------------------------------------------- */
+
+enum class HandleKind { Mutex, File, Find, Process, Thread, Other };
+
+/* A kernel object behind a HANDLE. Waitable kinds override Wait. */
+struct HandleObject {
+    explicit HandleObject(HandleKind k) : kind(k) {}
+    virtual ~HandleObject() = default;
+    /* WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED (with the last error set). */
+    virtual DWORD Wait(DWORD milliseconds);
+    const HandleKind kind;
+};
+
+/* Registers an object; the handle is never NULL nor INVALID_HANDLE_VALUE. */
+HANDLE InsertHandle(std::shared_ptr<HandleObject> object);
+/* The object behind a handle when it is of the kind asked for, else null
+ * (ERROR_INVALID_HANDLE set). */
+std::shared_ptr<HandleObject> LookupHandle(HANDLE h, HandleKind kind);
+std::shared_ptr<HandleObject> LookupAnyHandle(HANDLE h);
+/* Removes the handle; false and ERROR_INVALID_HANDLE when unknown. */
+bool RemoveHandle(HANDLE h);
+
+/* ---- Registry ---------------------------------------------------------------- */
+
+/* One value of the emulated registry, read without a key handle (machine identity,
+ * "SystemRoot", "PROCESSOR_ARCHITECTURE"...). The 64-bit (unredirected) view. */
+bool ReadMachineString(const std::string &key, const std::string &name, std::string *value);
+bool ReadMachineDword(const std::string &key, const std::string &name, DWORD *value);
+/* True when the emulated machine is 64-bit (our 32-bit process runs under WOW64). */
+bool MachineIs64Bit();
+
+/* ---- Sleep ------------------------------------------------------------------------ */
+
+/* The real sleep, bypassing the recorder (for the stand-in's own polling). */
+void RealSleep(DWORD milliseconds);
+
+}  // namespace wa

@@ -1,0 +1,50 @@
+/* Test fixtures shared by every test program: a scratch emulated machine root,
+ * hive fixtures in .reg text, running the built program as a process. */
+#pragma once
+#include <string>
+#include <vector>
+
+namespace vt_test {
+
+/* A fresh WINAPI_ROOT folder for one test; WINAPI_ROOT points at it while the
+ * object lives, and the folder is removed afterwards (unless VT_KEEP_ROOTS is set). */
+class ScratchRoot {
+public:
+    ScratchRoot();
+    ~ScratchRoot();
+    ScratchRoot(const ScratchRoot &) = delete;
+    ScratchRoot &operator=(const ScratchRoot &) = delete;
+
+    const std::string &path() const { return path_; }
+    /* Writes <root>/registry/HKLM.reg: the header line is added in front of `body`. */
+    void WriteHive(const std::string &body) const;
+    /* The hive file's text ("" when absent). */
+    std::string ReadHive() const;
+    /* Host path of a Windows path "C:\..." under this root. */
+    std::string Host(const std::string &windowsPath) const;
+
+private:
+    std::string path_;
+    std::string saved_;
+    bool hadSaved_ = false;
+};
+
+std::string ReadWholeFile(const std::string &path);
+void WriteWholeFile(const std::string &path, const std::string &text);
+bool PathExists(const std::string &path);
+/* mkdir -p */
+void MakeDirs(const std::string &path);
+/* A fresh empty temporary folder under VT_TEST_TMP (or /tmp). */
+std::string MakeTempDir(const std::string &prefix);
+
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out;  /* standard output */
+    std::string err;  /* standard error */
+};
+/* Runs a program with arguments (no shell), with extra "NAME=value" environment
+ * entries, and collects its output and exit code. */
+ProcessResult RunProgram(const std::string &program, const std::vector<std::string> &args,
+                         const std::vector<std::string> &extraEnv = {});
+
+}  // namespace vt_test
