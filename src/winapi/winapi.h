@@ -22,6 +22,11 @@
 #include <lm.h>
 #include <dsgetdc.h>
 #include <wincrypt.h>
+#ifdef __cplusplus
+#include <string>
+/* Windows paths reach the C runtime unchanged. */
+inline std::string WaCrtPath(const char *path) { return path ? path : ""; }
+#endif
 #else
 #include "winapi/wa_types.h"
 #include "winapi/wa_system.h"
@@ -34,4 +39,10 @@
 #include "winapi/wa_net.h"
 #include "winapi/wa_crypt.h"
 #include "winapi/wa_locale.h"
+#ifdef __cplusplus
+#include <string>
+/* A Windows path handed to the C runtime (fopen, mkdir...): translated to the
+ * emulated machine root, exactly as the stand-in's own file functions do. */
+std::string WaCrtPath(const char *path);
+#endif
 #endif
