@@ -7,6 +7,12 @@
 function(vt_add_subsystem target)
   cmake_parse_arguments(ARG "" "" "DEPS;EXTRA_SOURCES" ${ARGN})
   file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  if(NOT _srcs AND NOT ARG_EXTRA_SOURCES)
+    # A module whose sources are not written yet still configures.
+    set(_empty ${CMAKE_CURRENT_BINARY_DIR}/${target}_empty.cpp)
+    file(WRITE ${_empty} "// no sources yet\n")
+    set(_srcs ${_empty})
+  endif()
   add_library(${target} STATIC ${_srcs} ${ARG_EXTRA_SOURCES})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   if(ARG_DEPS)
