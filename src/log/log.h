@@ -13,6 +13,8 @@ extern FILE *gv_logFilePtr;
 /* The agent install directory: read first by OpenAgentLog, read again by the
  * settings loader. */
 extern char *gv_agentInstallDir;
+/* "VTEventEnabled" as read by InitAgentLog (1 when absent). */
+extern unsigned int gv_vtEventEnabled;
 
 /* Level operations: "[INFO]" from level 1, "[ERROR]" from 2, "[DEBUG]" from 3,
  * "[TRACE]" from 4. */
