@@ -15,7 +15,6 @@
 
 #include <string>
 
-#include "platform/registry.h"
 #include "util/locks.h"
 #include "util/strings.h"
 #include "winapi/winapi.h"
@@ -29,7 +28,6 @@
 
 FILE *gv_logFilePtr = nullptr;
 char *gv_agentInstallDir = nullptr;
-unsigned int gv_vtEventEnabled = 1;
 
 namespace {
 
@@ -46,7 +44,6 @@ char *g_tamselRoot = nullptr;
 
 constexpr const char *kDefaultFileName = "tamsel.log";
 constexpr unsigned char kDefaultLevel = 3;
-constexpr DWORD kAgentDefaultLevel = 2;
 
 /* The C runtime's mkdir on a Windows path. */
 int CrtMakeDirectory(const char *path) {
@@ -166,40 +163,6 @@ void LogTrace(const char *format, ...) {
 }
 
 /* ---- Set-up and tear-down ------------------------------------------------------------ */
-
-int OpenAgentLog(const char *fileName) {
-    free(gv_agentInstallDir);
-    gv_agentInstallDir = nullptr;
-    LONG status = ReadRegistryString(HKEY_LOCAL_MACHINE, VT_AGENT_KEY, "DAZeredInstallDir", &gv_agentInstallDir);
-    if (status != ERROR_SUCCESS) {
-        /* A failed read may leave an empty buffer behind: nobody may take it for
-         * an install directory. */
-        free(gv_agentInstallDir);
-        gv_agentInstallDir = nullptr;
-        return static_cast<int>(status);
-    }
-    char *directory = nullptr;
-    std::string logs = std::string(gv_agentInstallDir) + "\\logs";
-    if (DuplicateString(&directory, logs.c_str()) != 1) return VT_ALLOC_FAILED;
-    int result = InitAgentLog(fileName, directory, 1);
-    free(directory);
-    return result;
-}
-
-int InitAgentLog(const char *fileName, const char *directory, int openMode) {
-    InitMutex();
-    DWORD eventEnabled = 0;
-    if (ReadRegistryDword(HKEY_LOCAL_MACHINE, VT_AGENT_KEY, "VTEventEnabled", &eventEnabled) != ERROR_SUCCESS)
-        eventEnabled = 1;
-    gv_vtEventEnabled = eventEnabled;
-    if (!InitLogDefaults()) return 13;
-    DWORD level = 0;
-    if (ReadRegistryDword(HKEY_LOCAL_MACHINE, VT_AGENT_KEY, "DAZeredLogLevel", &level) != ERROR_SUCCESS)
-        level = kAgentDefaultLevel;
-    if (!SetLogParameters(fileName, directory, static_cast<int>(level))) return 13;
-    bool opened = openMode == 2 ? OpenLogFile() : OpenLogFileAppend();
-    return opened ? 0 : 13;
-}
 
 bool InitLogDefaults(void) {
     if (gv_logFilePtr != nullptr) {
