@@ -1,0 +1,660 @@
+/*
+ * The registry key tree and its .reg text: names, conversions, parser, writer.
+ */
+#include "winapi/registry_hive.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace wa {
+namespace reg {
+
+const char kHiveHeader[] = "Windows Registry Editor Version 5.00";
+
+namespace {
+
+/* ---- Code points ------------------------------------------------------------- */
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+/* Decodes one UTF-8 sequence at s[*i]; malformed input gives U+FFFD and skips one byte. */
+uint32_t DecodeUtf8(const std::string &s, size_t *i) {
+    const unsigned char c = static_cast<unsigned char>(s[*i]);
+    if (c < 0x80) {
+        ++*i;
+        return c;
+    }
+    int extra;
+    uint32_t cp, min;
+    if ((c & 0xE0) == 0xC0) {
+        extra = 1; cp = c & 0x1F; min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        extra = 2; cp = c & 0x0F; min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        extra = 3; cp = c & 0x07; min = 0x10000;
+    } else {
+        ++*i;
+        return kReplacement;
+    }
+    if (*i + static_cast<size_t>(extra) >= s.size()) {
+        ++*i;
+        return kReplacement;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        const unsigned char t = static_cast<unsigned char>(s[*i + static_cast<size_t>(k)]);
+        if ((t & 0xC0) != 0x80) {
+            ++*i;
+            return kReplacement;
+        }
+        cp = (cp << 6) | (t & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++*i;
+        return kReplacement;
+    }
+    *i += static_cast<size_t>(extra) + 1;
+    return cp;
+}
+
+void EncodeUtf8(std::string *out, uint32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+void PutUnit(std::string *out, uint32_t unit) {
+    out->push_back(static_cast<char>(unit & 0xFF));
+    out->push_back(static_cast<char>((unit >> 8) & 0xFF));
+}
+
+void PutUtf16(std::string *out, uint32_t cp) {
+    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+        cp -= 0x10000;
+        PutUnit(out, 0xD800 + (cp >> 10));
+        PutUnit(out, 0xDC00 + (cp & 0x3FF));
+    } else {
+        PutUnit(out, cp);
+    }
+}
+
+uint32_t UnitAt(const std::string &bytes, size_t unitIndex) {
+    const size_t b = unitIndex * 2;
+    const uint32_t lo = static_cast<unsigned char>(bytes[b]);
+    const uint32_t hi = b + 1 < bytes.size() ? static_cast<unsigned char>(bytes[b + 1]) : 0;
+    return lo | (hi << 8);
+}
+
+/* Upper-case folding for name comparison. */
+uint32_t Fold(uint32_t cp) {
+    if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 0x20 : cp;
+    if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 0x20;
+    if (cp == 0xFF) return 0x178;
+    if (cp >= 0x3B1 && cp <= 0x3C9) return cp == 0x3C2 ? 0x3A3 : cp - 0x20;
+    if (cp >= 0x430 && cp <= 0x44F) return cp - 0x20;
+    if (cp >= 0x450 && cp <= 0x45F) return cp - 0x50;
+    return cp;
+}
+
+/* Windows-1252 bytes 0x80-0x9F; the five unassigned bytes map to the C1 controls. */
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+int UnicodeToCp1252(uint32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+    for (int i = 0; i < 32; ++i)
+        if (kCp1252High[i] == cp) return 0x80 + i;
+    return -1;
+}
+
+}  // namespace
+
+/* ---- Names and conversions ----------------------------------------------------- */
+
+int CompareNames(const std::string &a, const std::string &b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const unsigned char ca = static_cast<unsigned char>(a[i]);
+        const unsigned char cb = static_cast<unsigned char>(b[j]);
+        uint32_t x, y;
+        if (ca < 0x80 && cb < 0x80) {
+            x = Fold(ca); y = Fold(cb);
+            ++i; ++j;
+        } else {
+            x = Fold(DecodeUtf8(a, &i));
+            y = Fold(DecodeUtf8(b, &j));
+        }
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (i < a.size()) return 1;
+    if (j < b.size()) return -1;
+    return 0;
+}
+
+std::string Utf8ToUtf16Le(const std::string &utf8) {
+    std::string out;
+    out.reserve(utf8.size() * 2);
+    size_t i = 0;
+    while (i < utf8.size()) PutUtf16(&out, DecodeUtf8(utf8, &i));
+    return out;
+}
+
+std::string Utf16LeToUtf8(const std::string &bytes) {
+    std::string out;
+    const size_t units = (bytes.size() + 1) / 2;
+    for (size_t u = 0; u < units; ++u) {
+        uint32_t cp = UnitAt(bytes, u);
+        if (cp >= 0xD800 && cp <= 0xDBFF && u + 1 < units) {
+            const uint32_t next = UnitAt(bytes, u + 1);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
+                ++u;
+            }
+        }
+        EncodeUtf8(&out, cp);
+    }
+    return out;
+}
+
+std::string WideToUtf16Le(const WCHAR *text, size_t count) {
+    std::string out;
+    out.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t cp = static_cast<uint32_t>(text[i]);
+        if (cp >= 0x10000 && cp <= 0x10FFFF)
+            PutUtf16(&out, cp);
+        else
+            PutUnit(&out, cp > 0x10FFFF ? kReplacement : cp);
+    }
+    return out;
+}
+
+std::vector<WCHAR> Utf16LeToWide(const std::string &bytes) {
+    std::vector<WCHAR> out;
+    const size_t units = (bytes.size() + 1) / 2;
+    out.reserve(units);
+    for (size_t u = 0; u < units; ++u) {
+        uint32_t cp = UnitAt(bytes, u);
+        if (cp >= 0xD800 && cp <= 0xDBFF && u + 1 < units) {
+            const uint32_t next = UnitAt(bytes, u + 1);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
+                ++u;
+            }
+        }
+        out.push_back(static_cast<WCHAR>(cp));
+    }
+    return out;
+}
+
+std::string AnsiToUtf16Le(const char *text, size_t count) {
+    std::string out;
+    out.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        PutUnit(&out, (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : c);
+    }
+    return out;
+}
+
+std::string Utf16LeToAnsi(const std::string &bytes) {
+    std::string out;
+    const std::string utf8 = Utf16LeToUtf8(bytes);
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const int c = UnicodeToCp1252(DecodeUtf8(utf8, &i));
+        out.push_back(c < 0 ? '?' : static_cast<char>(c));
+    }
+    return out;
+}
+
+/* ---- Key tree -------------------------------------------------------------------- */
+
+std::unique_ptr<Key> Key::Clone() const {
+    auto copy = std::make_unique<Key>(name);
+    copy->values = values;
+    copy->subkeys.reserve(subkeys.size());
+    for (const auto &sub : subkeys) copy->subkeys.push_back(sub->Clone());
+    return copy;
+}
+
+namespace {
+bool KeyLess(const std::unique_ptr<Key> &k, const std::string &n) { return CompareNames(k->name, n) < 0; }
+}  // namespace
+
+Key *Key::FindSubkey(const std::string &n) const {
+    auto it = std::lower_bound(subkeys.begin(), subkeys.end(), n, KeyLess);
+    if (it != subkeys.end() && NamesEqual((*it)->name, n)) return it->get();
+    return nullptr;
+}
+
+Key *Key::AddSubkey(const std::string &n, bool *created) {
+    auto it = std::lower_bound(subkeys.begin(), subkeys.end(), n, KeyLess);
+    if (it != subkeys.end() && NamesEqual((*it)->name, n)) {
+        if (created) *created = false;
+        return it->get();
+    }
+    if (created) *created = true;
+    return subkeys.insert(it, std::make_unique<Key>(n))->get();
+}
+
+bool Key::RemoveSubkey(const std::string &n) {
+    auto it = std::lower_bound(subkeys.begin(), subkeys.end(), n, KeyLess);
+    if (it == subkeys.end() || !NamesEqual((*it)->name, n)) return false;
+    subkeys.erase(it);
+    return true;
+}
+
+const Value *Key::FindValue(const std::string &n) const {
+    for (const auto &v : values)
+        if (NamesEqual(v.name, n)) return &v;
+    return nullptr;
+}
+
+void Key::SetValue(const std::string &n, DWORD type, std::string data) {
+    for (auto &v : values) {
+        if (NamesEqual(v.name, n)) {
+            v.type = type;
+            v.data = std::move(data);
+            return;
+        }
+    }
+    values.push_back(Value{n, type, std::move(data)});
+}
+
+bool Key::RemoveValue(const std::string &n) {
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        if (NamesEqual(it->name, n)) {
+            values.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+const Key *Key::Find(const std::vector<std::string> &path) const {
+    const Key *k = this;
+    for (const auto &part : path) {
+        k = k->FindSubkey(part);
+        if (!k) return nullptr;
+    }
+    return k;
+}
+
+Key *Key::Find(const std::vector<std::string> &path) {
+    return const_cast<Key *>(static_cast<const Key *>(this)->Find(path));
+}
+
+bool SplitKeyPath(const std::string &path, std::vector<std::string> *parts) {
+    parts->clear();
+    if (path.empty()) return true;
+    if (path[0] == '\\') return false;
+    size_t start = 0;
+    while (start < path.size()) {
+        const size_t end = path.find('\\', start);
+        const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (part.empty()) return false;
+        parts->push_back(part);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return true;
+}
+
+/* ---- Parser ----------------------------------------------------------------------- */
+
+namespace {
+
+struct Line {
+    std::string text;
+    int number;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string &s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b])) ++b;
+    while (e > b && IsBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool StartsWithNoCase(const std::string &s, size_t pos, const char *prefix) {
+    for (size_t k = 0; prefix[k]; ++k) {
+        if (pos + k >= s.size()) return false;
+        char c = s[pos + k];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != prefix[k]) return false;
+    }
+    return true;
+}
+
+/* The file's text as UTF-8 lines without their line ends. */
+std::vector<Line> SplitLines(const std::string &fileBytes) {
+    std::string text;
+    if (fileBytes.size() >= 2 && static_cast<unsigned char>(fileBytes[0]) == 0xFF &&
+        static_cast<unsigned char>(fileBytes[1]) == 0xFE) {
+        text = Utf16LeToUtf8(fileBytes.substr(2, (fileBytes.size() - 2) & ~static_cast<size_t>(1)));
+    } else if (fileBytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        text = fileBytes.substr(3);
+    } else {
+        text = fileBytes;
+    }
+    std::vector<Line> lines;
+    size_t start = 0;
+    int number = 1;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(Line{line, number++});
+        start = end + 1;
+    }
+    return lines;
+}
+
+class Parser {
+public:
+    Parser(const std::string &rootName, ParseResult *result) : rootName_(rootName), r_(result) {}
+
+    bool Parse(const std::vector<Line> &lines) {
+        size_t i = 0;
+        bool header = false;
+        while (i < lines.size()) {
+            const int number = lines[i].number;
+            std::string logical = Trim(lines[i].text);
+            ++i;
+            if (logical.empty() || logical[0] == ';') continue;
+            if (logical[0] != '[') {
+                /* A trailing backslash continues a value line (long hex lists). */
+                while (!logical.empty() && logical.back() == '\\' && i < lines.size()) {
+                    logical.pop_back();
+                    logical += Trim(lines[i].text);
+                    ++i;
+                }
+            }
+            if (!header) {
+                if (logical != kHiveHeader) return Fail(number, "the first line must be \"" + std::string(kHiveHeader) + "\"");
+                header = true;
+                continue;
+            }
+            const bool ok = logical[0] == '[' ? Section(logical) : ValueLine(logical);
+            if (!ok) return Fail(number, error_);
+        }
+        return true;
+    }
+
+private:
+    bool Fail(int number, const std::string &message) {
+        r_->ok = false;
+        r_->errorLine = number;
+        r_->error = message;
+        return false;
+    }
+    bool Error(const std::string &message) {
+        error_ = message;
+        return false;
+    }
+
+    bool Section(const std::string &line) {
+        const size_t close = line.rfind(']');
+        if (close == std::string::npos) return Error("a key line must end with ']'");
+        if (!Trim(line.substr(close + 1)).empty()) return Error("text after ']'");
+        std::string path = line.substr(1, close - 1);
+        const bool remove = !path.empty() && path[0] == '-';
+        if (remove) path.erase(0, 1);
+        std::vector<std::string> parts;
+        if (!SplitKeyPath(path, &parts) || parts.empty()) return Error("malformed key path \"" + path + "\"");
+        if (!NamesEqual(parts[0], rootName_)) return Error("key outside " + rootName_ + ": \"" + path + "\"");
+        parts.erase(parts.begin());
+        Key *root = r_->root.get();
+        if (remove) {
+            if (parts.empty()) return Error("the root key cannot be deleted");
+            const std::string last = parts.back();
+            parts.pop_back();
+            if (Key *parent = root->Find(parts)) parent->RemoveSubkey(last);
+            current_ = nullptr;
+            return true;
+        }
+        Key *k = root;
+        for (const auto &part : parts) k = k->AddSubkey(part, nullptr);
+        current_ = k;
+        return true;
+    }
+
+    /* A quoted string starting at line[*pos] == '"'; handles \\ and \". */
+    bool Quoted(const std::string &line, size_t *pos, std::string *out) {
+        out->clear();
+        size_t p = *pos + 1;
+        while (p < line.size()) {
+            const char c = line[p];
+            if (c == '"') {
+                *pos = p + 1;
+                return true;
+            }
+            if (c == '\\') {
+                if (p + 1 >= line.size()) break;
+                const char n = line[p + 1];
+                if (n != '\\' && n != '"') return Error(std::string("unknown escape \"\\") + n + "\" (write \\\\ for a backslash)");
+                out->push_back(n);
+                p += 2;
+                continue;
+            }
+            out->push_back(c);
+            ++p;
+        }
+        return Error("unterminated string");
+    }
+
+    bool ValueLine(const std::string &line) {
+        if (!current_) return Error("a value line outside a key");
+        size_t pos = 0;
+        std::string name;
+        if (line[0] == '@') {
+            pos = 1;
+        } else if (line[0] == '"') {
+            if (!Quoted(line, &pos, &name)) return false;
+        } else {
+            return Error("a line must be a key \"[...]\", a value \"name\"=... or @=..., or a comment");
+        }
+        while (pos < line.size() && IsBlank(line[pos])) ++pos;
+        if (pos >= line.size() || line[pos] != '=') return Error("'=' expected after the value name");
+        ++pos;
+        while (pos < line.size() && IsBlank(line[pos])) ++pos;
+        const std::string rest = line.substr(pos);
+        if (rest == "-") {
+            current_->RemoveValue(name);
+            return true;
+        }
+        if (!rest.empty() && rest[0] == '"') {
+            size_t p = 0;
+            std::string text;
+            if (!Quoted(rest, &p, &text)) return false;
+            if (!Trim(rest.substr(p)).empty()) return Error("text after the closing quote");
+            current_->SetValue(name, 1, Utf8ToUtf16Le(text) + std::string(2, '\0'));
+            return true;
+        }
+        if (StartsWithNoCase(rest, 0, "dword:")) {
+            const std::string digits = Trim(rest.substr(6));
+            if (digits.empty() || digits.size() > 8) return Error("dword: needs 1 to 8 hexadecimal digits");
+            uint32_t v = 0;
+            for (char c : digits) {
+                const int d = HexDigit(c);
+                if (d < 0) return Error("dword: needs 1 to 8 hexadecimal digits");
+                v = (v << 4) | static_cast<uint32_t>(d);
+            }
+            std::string data(4, '\0');
+            for (int k = 0; k < 4; ++k) data[static_cast<size_t>(k)] = static_cast<char>((v >> (8 * k)) & 0xFF);
+            current_->SetValue(name, 4, data);
+            return true;
+        }
+        if (StartsWithNoCase(rest, 0, "hex")) {
+            size_t p = 3;
+            DWORD type = 3;
+            if (p < rest.size() && rest[p] == '(') {
+                const size_t close = rest.find(')', p);
+                if (close == std::string::npos || close == p + 1 || close - p - 1 > 8) return Error("malformed hex(type)");
+                type = 0;
+                for (size_t k = p + 1; k < close; ++k) {
+                    const int d = HexDigit(rest[k]);
+                    if (d < 0) return Error("malformed hex(type)");
+                    type = (type << 4) | static_cast<DWORD>(d);
+                }
+                p = close + 1;
+            }
+            if (p >= rest.size() || rest[p] != ':') return Error("':' expected after hex");
+            std::string data;
+            if (!HexBytes(rest.substr(p + 1), &data)) return false;
+            current_->SetValue(name, type, data);
+            return true;
+        }
+        return Error("unknown value data (expected \"text\", dword:, hex: or hex(n):)");
+    }
+
+    bool HexBytes(const std::string &list, std::string *data) {
+        const std::string all = Trim(list);
+        if (all.empty()) return true;
+        size_t start = 0;
+        while (start <= all.size()) {
+            size_t end = all.find(',', start);
+            if (end == std::string::npos) end = all.size();
+            const std::string item = Trim(all.substr(start, end - start));
+            if (item.empty()) {
+                if (end == all.size() && start > 0) break; /* one trailing comma */
+                return Error("empty byte in a hex list");
+            }
+            if (item.size() > 2 || HexDigit(item[0]) < 0 || (item.size() == 2 && HexDigit(item[1]) < 0))
+                return Error("\"" + item + "\" is not a hexadecimal byte");
+            int v = HexDigit(item[0]);
+            if (item.size() == 2) v = v * 16 + HexDigit(item[1]);
+            data->push_back(static_cast<char>(v));
+            start = end + 1;
+        }
+        return true;
+    }
+
+    const std::string rootName_;
+    ParseResult *r_;
+    Key *current_ = nullptr;
+    std::string error_;
+};
+
+/* ---- Writer ------------------------------------------------------------------------ */
+
+std::string Escape(const std::string &s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    for (char c : s) {
+        if (c == '\\' || c == '"') out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
+/* True when the data is one well-formed UTF-16 string with its terminator and no
+ * line breaks, so that "text" reads back to the same bytes. */
+bool IsPlainString(const std::string &data) {
+    if (data.size() < 2 || data.size() % 2 != 0) return false;
+    const size_t units = data.size() / 2;
+    if (UnitAt(data, units - 1) != 0) return false;
+    for (size_t u = 0; u + 1 < units; ++u) {
+        const uint32_t c = UnitAt(data, u);
+        if (c == 0 || c == '\n' || c == '\r') return false;
+        if (c >= 0xDC00 && c <= 0xDFFF) return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            const uint32_t n = u + 2 < units ? UnitAt(data, u + 1) : 0;
+            if (n < 0xDC00 || n > 0xDFFF) return false;
+            ++u;
+        }
+    }
+    return true;
+}
+
+void WriteValue(std::string *out, const Value &v) {
+    std::string line = v.name.empty() ? std::string("@=") : "\"" + Escape(v.name) + "\"=";
+    if (v.type == 1 && IsPlainString(v.data)) {
+        line += "\"" + Escape(Utf16LeToUtf8(v.data.substr(0, v.data.size() - 2))) + "\"";
+        *out += line + "\n";
+        return;
+    }
+    char buf[32];
+    if (v.type == 4 && v.data.size() == 4) {
+        uint32_t d = 0;
+        for (int k = 3; k >= 0; --k) d = (d << 8) | static_cast<unsigned char>(v.data[static_cast<size_t>(k)]);
+        snprintf(buf, sizeof buf, "dword:%08x", d);
+        *out += line + buf + "\n";
+        return;
+    }
+    if (v.type == 3) {
+        line += "hex:";
+    } else {
+        snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
+        line += buf;
+    }
+    for (size_t k = 0; k < v.data.size(); ++k) {
+        snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(v.data[k]));
+        line += buf;
+        if (k + 1 < v.data.size()) {
+            line += ",";
+            if (line.size() > 76) {
+                *out += line + "\\\n";
+                line = "  ";
+            }
+        }
+    }
+    *out += line + "\n";
+}
+
+void WriteKey(std::string *out, const Key &k, const std::string &path) {
+    *out += "[" + path + "]\n";
+    for (const auto &v : k.values) WriteValue(out, v);
+    *out += "\n";
+    for (const auto &sub : k.subkeys) WriteKey(out, *sub, path + "\\" + sub->name);
+}
+
+}  // namespace
+
+ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName) {
+    ParseResult result;
+    result.root = std::make_unique<Key>(rootName);
+    Parser parser(rootName, &result);
+    parser.Parse(SplitLines(fileBytes));
+    return result;
+}
+
+std::string SerializeHive(const Key &root, const std::string &rootName) {
+    std::string out = std::string(kHiveHeader) + "\n\n";
+    if (!root.values.empty()) {
+        out += "[" + rootName + "]\n";
+        for (const auto &v : root.values) WriteValue(&out, v);
+        out += "\n";
+    }
+    for (const auto &sub : root.subkeys) WriteKey(&out, *sub, rootName + "\\" + sub->name);
+    return out;
+}
+
+}  // namespace reg
+}  // namespace wa

@@ -1,0 +1,120 @@
+/*
+ * The registry of the stand-in, below the Reg* functions: the key tree, the .reg
+ * text it is kept in, and the hive files under <root>/registry.
+ * Private to src/winapi (and its tests and fuzz target).
+ */
+#pragma once
+#include "winapi/wa_types.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace wa {
+namespace reg {
+
+/* ---- Names ------------------------------------------------------------------- */
+
+/* Key and value names (UTF-8) compare without regard to case, as Windows does:
+ * ASCII, Latin-1, Greek and Cyrillic letters fold; everything else compares exactly. */
+int CompareNames(const std::string &a, const std::string &b);
+inline bool NamesEqual(const std::string &a, const std::string &b) { return CompareNames(a, b) == 0; }
+
+/* ---- Text conversions at the registry's boundary ------------------------------ */
+
+/* UTF-8 <-> UTF-16LE bytes (no terminator added or expected). Malformed UTF-8 and
+ * lone surrogates become U+FFFD. */
+std::string Utf8ToUtf16Le(const std::string &utf8);
+std::string Utf16LeToUtf8(const std::string &bytes);
+/* WCHAR units <-> UTF-16LE bytes, lossless both ways: a WCHAR above U+FFFF becomes a
+ * surrogate pair and a valid pair becomes one WCHAR; lone surrogates pass through. */
+std::string WideToUtf16Le(const WCHAR *text, size_t count);
+std::vector<WCHAR> Utf16LeToWide(const std::string &bytes);
+/* Windows-1252 <-> UTF-16LE bytes; characters outside the code page become '?'. */
+std::string AnsiToUtf16Le(const char *text, size_t count);
+std::string Utf16LeToAnsi(const std::string &bytes);
+
+/* ---- Key tree ------------------------------------------------------------------- */
+
+struct Value {
+    std::string name;  /* UTF-8; "" is the default value */
+    DWORD type = 0;
+    std::string data;  /* raw bytes as Windows stores them (strings in UTF-16LE) */
+};
+
+struct Key {
+    std::string name;  /* UTF-8, case as created */
+    std::vector<Value> values;                 /* in the order they were first set */
+    std::vector<std::unique_ptr<Key>> subkeys; /* sorted by CompareNames */
+
+    Key() = default;
+    explicit Key(std::string n) : name(std::move(n)) {}
+    std::unique_ptr<Key> Clone() const;
+
+    Key *FindSubkey(const std::string &n) const;
+    /* The existing subkey of that name, else a new one. */
+    Key *AddSubkey(const std::string &n, bool *created);
+    bool RemoveSubkey(const std::string &n);
+    const Value *FindValue(const std::string &n) const;
+    void SetValue(const std::string &n, DWORD type, std::string data);
+    bool RemoveValue(const std::string &n);
+    /* The key at `path` below this one, or null. */
+    const Key *Find(const std::vector<std::string> &path) const;
+    Key *Find(const std::vector<std::string> &path);
+};
+
+/* ---- .reg text ------------------------------------------------------------------- */
+
+extern const char kHiveHeader[];  /* "Windows Registry Editor Version 5.00" */
+
+struct ParseResult {
+    std::unique_ptr<Key> root;  /* always set; holds what parsed before an error */
+    bool ok = true;
+    int errorLine = 0;          /* 1-based line of the first error */
+    std::string error;
+};
+
+/* Parses a hive file whose sections all lie under `rootName` ("HKEY_LOCAL_MACHINE").
+ * UTF-8 (with or without a byte-order mark) or UTF-16LE with a byte-order mark.
+ * Stops at the first line that does not parse. */
+ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName);
+/* The hive as UTF-8 .reg text that ParseHive reads back to the same tree. */
+std::string SerializeHive(const Key &root, const std::string &rootName);
+
+/* Splits "A\B\C" into its components; false for a leading backslash or an empty
+ * component in the middle ("A\\B"); one trailing backslash is allowed. */
+bool SplitKeyPath(const std::string &path, std::vector<std::string> *parts);
+
+/* ---- Hive files -------------------------------------------------------------- */
+
+enum class HiveId { Machine, CurrentUser, Users };
+
+/* "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS". */
+const char *HiveRootName(HiveId id);
+/* <root>/registry/HKLM.reg, HKCU.reg, HKU.reg under the current WINAPI_ROOT. */
+std::string HivePath(HiveId id);
+
+/* One parsed state of a hive file, shared by readers. */
+struct Snapshot {
+    std::shared_ptr<const Key> root;
+    std::string path;
+    bool corrupt = false;
+    int errorLine = 0;
+    std::string error;
+};
+
+/* The hive as the file holds it now (an empty tree when the file is absent; never
+ * creates anything). Parsed files are cached by path, inode, size and times. */
+std::shared_ptr<const Snapshot> LoadHive(HiveId id);
+
+/* Changes the hive: under the hive's lock file the file is read again, `change`
+ * edits a copy of the tree and sets *changed when it altered anything, and the
+ * new text replaces the file through a temporary file and a rename. `change`
+ * returns a Windows status; nothing is written unless it returns ERROR_SUCCESS.
+ * A hive that does not parse is left alone: ERROR_REGISTRY_CORRUPT, with a
+ * message on standard error. */
+LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &change);
+
+}  // namespace reg
+}  // namespace wa

@@ -1,0 +1,254 @@
+/*
+ * Hive files: reading with a parse cache, and writing under a lock file through a
+ * temporary file and a rename.
+ *
+ * The cache trusts a file whose identity (device, inode, size, modification and
+ * change times) is unchanged, but only when that modification time lies a few
+ * seconds in the past: file times advance in coarse steps, so a file rewritten in
+ * the same step with the same size (a test fixture, another process's write) is
+ * compared byte for byte instead. Under the write lock the bytes are always compared.
+ */
+#include "winapi/registry_hive.h"
+#include "winapi/wa_private.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+namespace wa {
+namespace reg {
+
+namespace {
+
+constexpr time_t kRacyWindowSeconds = 3;
+constexpr size_t kMaxCachedHives = 16;
+
+struct FileIdentity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    struct timespec mtime {};
+    struct timespec ctime {};
+
+    bool operator==(const FileIdentity &o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+FileIdentity IdentityOf(const struct stat &st) {
+    FileIdentity id;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.size = st.st_size;
+    id.mtime = st.st_mtim;
+    id.ctime = st.st_ctim;
+    return id;
+}
+
+bool IsSettled(const FileIdentity &id) {
+    return time(nullptr) - id.mtime.tv_sec > kRacyWindowSeconds;
+}
+
+struct CacheEntry {
+    FileIdentity id;
+    std::string bytes;
+    std::shared_ptr<const Snapshot> snapshot;
+};
+
+std::mutex gCacheMutex;
+std::map<std::string, CacheEntry> gCache;
+std::atomic<unsigned> gTempCounter{0};
+
+bool ReadAll(int fd, std::string *out) {
+    out->clear();
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        out->append(buf, static_cast<size_t>(n));
+    }
+}
+
+bool WriteAll(int fd, const std::string &text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::shared_ptr<const Snapshot> EmptySnapshot(HiveId id, const std::string &path) {
+    auto snap = std::make_shared<Snapshot>();
+    snap->root = std::make_shared<const Key>(HiveRootName(id));
+    snap->path = path;
+    return snap;
+}
+
+void ReportCorrupt(const Snapshot &snap, const char *consequence) {
+    fprintf(stderr, "registry: %s, line %d: %s; %s\n", snap.path.c_str(), snap.errorLine, snap.error.c_str(),
+            consequence);
+}
+
+/* The snapshot of an open hive file, from the cache when the file is unchanged.
+ * `verifyBytes` forces a byte comparison even for a settled file. */
+std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &path, int fd, bool verifyBytes,
+                                               bool *readFailed) {
+    *readFailed = false;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        *readFailed = true;
+        return nullptr;
+    }
+    const FileIdentity identity = IdentityOf(st);
+    {
+        std::lock_guard<std::mutex> lock(gCacheMutex);
+        auto it = gCache.find(path);
+        if (it != gCache.end() && it->second.id == identity && !verifyBytes && IsSettled(identity))
+            return it->second.snapshot;
+    }
+    std::string bytes;
+    if (!ReadAll(fd, &bytes)) {
+        *readFailed = true;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    auto it = gCache.find(path);
+    if (it != gCache.end() && it->second.bytes == bytes) {
+        it->second.id = identity;
+        return it->second.snapshot;
+    }
+    ParseResult parsed = ParseHive(bytes, HiveRootName(id));
+    auto snap = std::make_shared<Snapshot>();
+    snap->root = std::shared_ptr<const Key>(std::move(parsed.root));
+    snap->path = path;
+    snap->corrupt = !parsed.ok;
+    snap->errorLine = parsed.errorLine;
+    snap->error = parsed.error;
+    if (snap->corrupt) ReportCorrupt(*snap, "only the lines before it are read and the file is not written");
+    if (gCache.size() >= kMaxCachedHives && gCache.find(path) == gCache.end()) gCache.clear();
+    gCache[path] = CacheEntry{identity, std::move(bytes), snap};
+    return snap;
+}
+
+/* Holds an exclusive flock on the hive's lock file for its lifetime. */
+class HiveLock {
+public:
+    explicit HiveLock(const std::string &lockPath) {
+        fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd_ < 0) return;
+        while (flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                close(fd_);
+                fd_ = -1;
+                return;
+            }
+        }
+    }
+    ~HiveLock() {
+        if (fd_ >= 0) close(fd_); /* closing the last descriptor releases the lock */
+    }
+    HiveLock(const HiveLock &) = delete;
+    HiveLock &operator=(const HiveLock &) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+const char *HiveFileName(HiveId id) {
+    switch (id) {
+        case HiveId::Machine: return "HKLM.reg";
+        case HiveId::CurrentUser: return "HKCU.reg";
+        case HiveId::Users: return "HKU.reg";
+    }
+    return "HKLM.reg";
+}
+
+}  // namespace
+
+const char *HiveRootName(HiveId id) {
+    switch (id) {
+        case HiveId::Machine: return "HKEY_LOCAL_MACHINE";
+        case HiveId::CurrentUser: return "HKEY_CURRENT_USER";
+        case HiveId::Users: return "HKEY_USERS";
+    }
+    return "HKEY_LOCAL_MACHINE";
+}
+
+std::string HivePath(HiveId id) { return RootDir() + "/registry/" + HiveFileName(id); }
+
+std::shared_ptr<const Snapshot> LoadHive(HiveId id) {
+    const std::string path = HivePath(id);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return EmptySnapshot(id, path);
+    bool readFailed = false;
+    auto snap = SnapshotOfFile(id, path, fd, false, &readFailed);
+    close(fd);
+    return readFailed ? EmptySnapshot(id, path) : snap;
+}
+
+LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &change) {
+    if (!EnsureRootSubdir("registry")) return ERROR_CANTWRITE;
+    const std::string path = HivePath(id);
+    HiveLock lock(path + ".lock");
+    if (!lock.held()) return ERROR_CANTWRITE;
+
+    std::shared_ptr<const Snapshot> current;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) return ERROR_CANTREAD;
+        current = EmptySnapshot(id, path);
+    } else {
+        bool readFailed = false;
+        current = SnapshotOfFile(id, path, fd, true, &readFailed);
+        close(fd);
+        if (readFailed) return ERROR_CANTREAD;
+    }
+    if (current->corrupt) {
+        ReportCorrupt(*current, "the change is refused and the file is left as it is");
+        return ERROR_REGISTRY_CORRUPT;
+    }
+
+    std::unique_ptr<Key> edited = current->root->Clone();
+    bool changed = false;
+    const LONG rc = change(*edited, &changed);
+    if (rc != ERROR_SUCCESS || !changed) return rc;
+
+    std::string text = SerializeHive(*edited, HiveRootName(id));
+    const std::string temp = path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(gTempCounter++);
+    const int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) return ERROR_CANTWRITE;
+    const bool written = WriteAll(out, text);
+    if (close(out) != 0 || !written || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
+        return ERROR_CANTWRITE;
+    }
+
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        auto snap = std::make_shared<Snapshot>();
+        snap->root = std::shared_ptr<const Key>(std::move(edited));
+        snap->path = path;
+        std::lock_guard<std::mutex> guard(gCacheMutex);
+        if (gCache.size() >= kMaxCachedHives && gCache.find(path) == gCache.end()) gCache.clear();
+        gCache[path] = CacheEntry{IdentityOf(st), std::move(text), snap};
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace reg
+}  // namespace wa
