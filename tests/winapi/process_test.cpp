@@ -1,0 +1,243 @@
+/* Processes of the stand-in: command-line splitting, program look-up, exit codes,
+ * waits with time-outs, termination of the process group. */
+#include "support/scratch_root.h"
+#include "winapi/wa_private.h"
+#include "winapi/wa_process_hooks.h"
+#include "winapi/winapi.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vt_test::ReadWholeFile;
+using vt_test::ScratchRoot;
+
+struct SplitCase {
+    const char *line;
+    std::vector<std::string> args;
+};
+
+TEST(ProcessSplit, CommandLinesSplitByTheWindowsRules) {
+    const SplitCase cases[] = {
+        {"C:\\Windows\\system32\\msiexec.exe /i \"C:\\Agent dir\\patches\\x.msi\" /qn",
+         {"C:\\Windows\\system32\\msiexec.exe", "/i", "C:\\Agent dir\\patches\\x.msi", "/qn"}},
+        {"\"C:\\Program Files\\a.exe\" x", {"C:\\Program Files\\a.exe", "x"}},
+        {"\"a b\"c d", {"a b", "c", "d"}},                   // the program token ends at its quote
+        {"p a\\b\\c", {"p", "a\\b\\c"}},                     // backslashes without a quote are literal
+        {"p \"a\\\"b\"", {"p", "a\"b"}},                      // odd backslashes: literal quote
+        {"p a\\\\\\\\\"b c\" d", {"p", "a\\\\b c", "d"}},    // even backslashes: half of them, quoting on
+        {"p a\\\\\\\"b", {"p", "a\\\"b"}},                   // three backslashes and a quote
+        {"p \"\" x", {"p", "", "x"}},                         // an empty quoted argument
+        {"p \"a\"\"b\"", {"p", "a\"b"}},                      // doubled quote inside quotes
+        {"p   x\t y  ", {"p", "x", "y"}},                     // runs of blanks, trailing blanks
+        {"p \"unterminated arg", {"p", "unterminated arg"}},
+    };
+    for (const SplitCase &c : cases) EXPECT_EQ(wa_test::SplitCommandLine(c.line), c.args) << c.line;
+}
+
+/* A scratch machine with executable scripts at Windows paths. */
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override { wa_test::SetProcessWaitScale(0); }
+    void TearDown() override { wa_test::SetProcessWaitScale(0); }
+
+    /* Writes an executable shell script at a Windows path of the root. */
+    void Script(const std::string &windowsPath, const std::string &body) {
+        const std::string host = root.Host(windowsPath);
+        vt_test::MakeDirs(host.substr(0, host.rfind('/')));
+        vt_test::WriteWholeFile(host, "#!/bin/sh\n" + body);
+        chmod(host.c_str(), 0755);
+    }
+
+    /* Starts a command line; the test fails when it cannot. */
+    PROCESS_INFORMATION Start(const std::string &line, const char *dir = nullptr) {
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        std::vector<char> buf(line.begin(), line.end());
+        buf.push_back('\0');
+        EXPECT_TRUE(CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE,
+                                   CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW, nullptr, dir, &si, &pi))
+            << line << " error " << GetLastError();
+        return pi;
+    }
+
+    DWORD StartError(const std::string &line, const char *dir = nullptr) {
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        pi.hProcess = reinterpret_cast<HANDLE>(0x1234);
+        std::vector<char> buf(line.begin(), line.end());
+        buf.push_back('\0');
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, dir, &si, &pi));
+        EXPECT_EQ(pi.hProcess, reinterpret_cast<HANDLE>(0x1234)) << "output touched on failure";
+        return GetLastError();
+    }
+
+    DWORD RunToEnd(const std::string &line, const char *dir = nullptr) {
+        PROCESS_INFORMATION pi = Start(line, dir);
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+        DWORD code = 0xdeadbeef;
+        EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+        EXPECT_TRUE(CloseHandle(pi.hProcess));
+        EXPECT_TRUE(CloseHandle(pi.hThread));
+        return code;
+    }
+
+    ScratchRoot root;
+};
+
+TEST_F(ProcessTest, ProgramGetsArgumentsDirectoryAndCommandLine) {
+    Script("C:\\Windows\\system32\\rec.exe",
+           "out=\"$WINAPI_ROOT/drive_c/out.txt\"\n"
+           ": > \"$out\"\n"
+           "for a in \"$0\" \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$out\"; done\n"
+           "printf 'pwd=%s\\ncmd=%s\\ncwd=%s\\n' \"$(pwd)\" \"$WINAPI_COMMAND_LINE\" \"$WINAPI_CURRENT_DIRECTORY\""
+           " >> \"$out\"\n");
+    vt_test::MakeDirs(root.Host("C:\\work dir"));
+    const std::string line = "C:\\Windows\\system32\\rec.exe /i \"C:\\a b\\x.msi\" /qn";
+    EXPECT_EQ(RunToEnd(line, "C:\\work dir"), 0u);
+    EXPECT_EQ(ReadWholeFile(root.Host("C:\\out.txt")),
+              "[" + root.Host("C:\\Windows\\system32\\rec.exe") + "]\n[/i]\n[C:\\a b\\x.msi]\n[/qn]\n" +
+                  "pwd=" + root.Host("C:\\work dir") + "\ncmd=" + line + "\ncwd=C:\\work dir\n");
+}
+
+TEST_F(ProcessTest, ProgramLookUp) {
+    Script("C:\\tools\\prog.exe", "exit 5\n");
+    Script("C:\\Program Files\\App\\run.exe", "exit 6\n");
+    Script("C:\\Windows\\system32\\sysprog.exe", "exit 7\n");
+    EXPECT_EQ(RunToEnd("C:\\tools\\prog"), 5u) << ".exe is added to a name without extension";
+    EXPECT_EQ(RunToEnd("c:\\TOOLS\\Prog.exe"), 5u) << "names are matched without regard to case";
+    EXPECT_EQ(RunToEnd("C:\\Program Files\\App\\run.exe arg"), 6u) << "unquoted path with blanks";
+    EXPECT_EQ(RunToEnd("sysprog"), 7u) << "bare names are found in the system folder";
+    EXPECT_EQ(RunToEnd("sh -c \"exit 9\""), 9u) << "and in the host's PATH";
+}
+
+TEST_F(ProcessTest, StartFailures) {
+    vt_test::MakeDirs(root.Host("C:\\tools"));
+    vt_test::WriteWholeFile(root.Host("C:\\tools\\plain.exe"), "not runnable");
+    EXPECT_EQ(StartError("C:\\tools\\missing.exe /x"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(StartError("\"C:\\tools\\missing.exe\""), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(StartError("C:\\nowhere\\x.exe"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(StartError("C:\\tools\\plain.exe"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(StartError("C:\\tools"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(StartError("sh -c true", "C:\\no such dir"), static_cast<DWORD>(ERROR_DIRECTORY));
+    EXPECT_EQ(StartError("   "), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    EXPECT_FALSE(CreateProcessA(nullptr, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(ProcessTest, ExitCodes) {
+    Script("C:\\t\\code.exe", "echo \"$1\" > \"$WINAPI_EXIT_CODE_FILE\"\nexit 1\n");
+    Script("C:\\t\\status.exe", "exit \"$1\"\n");
+    EXPECT_EQ(RunToEnd("C:\\t\\code.exe 3010"), 3010u) << "32-bit codes through the exit-code file";
+    EXPECT_EQ(RunToEnd("C:\\t\\code.exe 1603"), 1603u);
+    EXPECT_EQ(RunToEnd("C:\\t\\code.exe -1"), 0xFFFFFFFFu);
+    EXPECT_EQ(RunToEnd("C:\\t\\status.exe 0"), 0u);
+    EXPECT_EQ(RunToEnd("C:\\t\\status.exe 200"), 200u);
+    EXPECT_EQ(RunToEnd("sh -c \"kill -TERM $$\""), static_cast<DWORD>(128 + SIGTERM));
+
+    /* Given an application name, the command line only supplies arguments. */
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    char line[] = "ignored 12";
+    ASSERT_TRUE(CreateProcessA("C:\\t\\status.exe", line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    EXPECT_EQ(WaitForSingleObject(pi.hThread, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+    EXPECT_EQ(code, 12u);
+    EXPECT_FALSE(GetExitCodeProcess(pi.hThread, &code)) << "a thread handle is not a process handle";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    EXPECT_FALSE(GetExitCodeProcess(pi.hProcess, &code)) << "closed handle";
+}
+
+/* True once the process is gone (or only a zombie waiting for its reaper). */
+bool ProcessGone(pid_t pid) {
+    for (int i = 0; i < 400; ++i) {
+        const std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+        const size_t close = stat.rfind(')');
+        if (stat.empty() || (close != std::string::npos && stat.size() > close + 2 && stat[close + 2] == 'Z'))
+            return true;
+        usleep(5000);
+    }
+    return false;
+}
+
+TEST_F(ProcessTest, TimeOutThenTerminateKillsTheGroup) {
+    Script("C:\\t\\hang.exe",
+           "sleep 30 &\necho $! > \"$WINAPI_ROOT/drive_c/child.pid\"\n"
+           "echo started > \"$WINAPI_ROOT/drive_c/started\"\nwait\n");
+    PROCESS_INFORMATION pi = Start("C:\\t\\hang.exe");
+    for (int i = 0; i < 400 && !vt_test::PathExists(root.Host("C:\\started")); ++i) usleep(5000);
+    ASSERT_TRUE(vt_test::PathExists(root.Host("C:\\started")));
+    const pid_t child = static_cast<pid_t>(std::atoi(ReadWholeFile(root.Host("C:\\child.pid")).c_str()));
+    ASSERT_GT(child, 0);
+
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20), static_cast<DWORD>(WAIT_TIMEOUT));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE));
+
+    EXPECT_TRUE(TerminateProcess(pi.hProcess, 42));
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+    EXPECT_EQ(code, 42u);
+    EXPECT_TRUE(ProcessGone(child)) << "the program's child survived";
+
+    SetLastError(0);
+    EXPECT_FALSE(TerminateProcess(pi.hProcess, 1)) << "already ended";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+}
+
+TEST_F(ProcessTest, WaitScaleShortensProcessWaits) {
+    EXPECT_EQ(wa_test::ProcessWaitScale(), 1u);
+    setenv("WINAPI_WAIT_SCALE", "60000", 1);
+    EXPECT_EQ(wa_test::ProcessWaitScale(), 60000u);
+    setenv("WINAPI_WAIT_SCALE", "junk", 1);
+    EXPECT_EQ(wa_test::ProcessWaitScale(), 1u);
+    unsetenv("WINAPI_WAIT_SCALE");
+
+    /* A one-hour wait scaled down to a few milliseconds: a program sleeping 20 s
+     * must still be running when it returns. */
+    wa_test::SetProcessWaitScale(1000000);
+    PROCESS_INFORMATION pi = Start("sh -c \"sleep 20\"");
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 3600000), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(TerminateProcess(pi.hProcess, 0));
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 3600000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+}
+
+TEST_F(ProcessTest, ClosingBeforeTheEndLeavesTheProgramRunning) {
+    Script("C:\\t\\late.exe", "while [ ! -f \"$WINAPI_ROOT/drive_c/go\" ]; do sleep 0.01; done\n"
+                              "echo done > \"$WINAPI_ROOT/drive_c/finished\"\n");
+    PROCESS_INFORMATION pi = Start("C:\\t\\late.exe");
+    const pid_t pid = static_cast<pid_t>(pi.dwProcessId);
+    EXPECT_TRUE(CloseHandle(pi.hProcess));
+    EXPECT_TRUE(CloseHandle(pi.hThread));
+    vt_test::WriteWholeFile(root.Host("C:\\go"), "");
+    for (int i = 0; i < 400 && !vt_test::PathExists(root.Host("C:\\finished")); ++i) usleep(5000);
+    EXPECT_TRUE(vt_test::PathExists(root.Host("C:\\finished")));
+    EXPECT_TRUE(ProcessGone(pid));
+}
+
+}  // namespace
