@@ -1,0 +1,157 @@
+#include "transfer/download.h"
+
+#include "agent/settings.h"
+#include "log/log.h"
+#include "platform/files.h"
+#include "transfer/errors.h"
+#include "transfer/internal.h"
+#include "transfer/routing.h"
+#include "transfer/session.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+using namespace transfer_detail;
+
+int LoadDatafromFile(char **data)
+{
+    std::string name = DataTempNameNarrow();
+    LogDebug("LoadDatafromFile: tmpDataFilePath, %s\n", name.c_str());
+    if (data == nullptr)
+        return 0;
+    FILE *file = fopen(WaCrtPath(name.c_str()).c_str(), "rb");
+    if (file == nullptr)
+        return 0;
+    long size = 0;
+    if (fseek(file, 0, SEEK_END) == 0)
+        size = ftell(file);
+    if (size < 0)
+        size = 0;
+    fseek(file, 0, SEEK_SET);
+    char *buffer = static_cast<char *>(calloc(static_cast<size_t>(size) + 1, 1));
+    if (buffer == nullptr) {
+        fclose(file);
+        return 0;
+    }
+    size_t got = fread(buffer, 1, static_cast<size_t>(size), file);
+    fclose(file);
+    /* The text as a text-mode read gives it on Windows: each CR LF becomes LF. */
+    size_t kept = 0;
+    for (size_t i = 0; i < got; ++i) {
+        if (buffer[i] == '\r' && i + 1 < got && buffer[i + 1] == '\n')
+            continue;
+        buffer[kept++] = buffer[i];
+    }
+    memset(buffer + kept, 0, got - kept);
+    *data = buffer;
+    return 1;
+}
+
+DWORD InternetGetRequestEx(bool useProxy, const char *protocol, const WCHAR *host, int port, const WCHAR *proxyHost,
+                           const WCHAR *proxyBypass, const WCHAR *proxyUserName, const WCHAR *proxyPassword,
+                           const WCHAR *objectPath, const WCHAR *destinationPath, char **output, int requestType,
+                           bool keepAlive)
+{
+    LogDebug("@@@@@@@@ Inside InternetGetRequestEx Method @@@@@@@@ \n");
+    LogInfo("InternetGetRequestEx : Vantrel Server & Port -> %S : %d \n", Printable(host), port);
+    LogDebug("InternetGetRequestEx : URL to Get -> %S \n", Printable(objectPath));
+
+    const bool getData = requestType == GET_DATA;
+    InternetRequestHandle request = {};
+    request.requestMode = REQUEST_MODE_GET;
+    std::wstring tempName;
+    bool haveTempName = false;
+
+    DWORD result = GetInternetRequestHandle(useProxy, protocol, host, port, proxyHost, proxyBypass, proxyUserName,
+                                            proxyPassword, objectPath, destinationPath, output, requestType,
+                                            keepAlive, &request);
+    if (result == 0) {
+        if (request.statusCode == 304) {
+            LogInfo("InternetGetRequestEx :File not modified since the time: %S\n", Printable(gv_lastModifiedTime));
+            result = RESULT_NOT_MODIFIED;
+        } else if (request.statusCode != 200) {
+            LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(request.statusCode));
+            result = request.statusCode;
+        } else {
+            if (gv_ifModifiedSinceEnabled == 1)
+                GetFilelastmodifiedTime(&request, &gv_lastModifiedTime);
+
+            DWORD contentLength = 0;
+            result = QueryNumberHeader(request.hRequest, WINHTTP_QUERY_CONTENT_LENGTH, &contentLength);
+            if (result != 0) {
+                LogError("InternetGetRequestEx :  Error in Content Length Header -> %d \n", static_cast<int>(result));
+                HttpGetLastError(result);
+            } else {
+                LogInfo("InternetGetRequestEx : Content Length of the request file: %u Bytes\n", static_cast<unsigned>(contentLength));
+                if (getData) {
+                    tempName = DataTempName();
+                } else if (destinationPath != nullptr) {
+                    if (CreateFolder(destinationPath, nullptr) != 0)
+                        LogError("InternetGetRequestEx : Failed to create the destination directory for the "
+                                 "destination file %S \n",
+                                 Printable(destinationPath));
+                    tempName = DestinationTempName(destinationPath);
+                }
+                HANDLE file = INVALID_HANDLE_VALUE;
+                if (getData ? !tempName.empty() : destinationPath != nullptr)
+                    file = CreateTempFile(tempName);
+                else
+                    SetLastError(ERROR_INVALID_PARAMETER);
+                if (file == INVALID_HANDLE_VALUE) {
+                    result = GetLastError();
+                    LogError("InternetGetRequestEx : Error occured while creating the file --> %d \n", static_cast<int>(result));
+                    HttpGetLastError(result);
+                } else {
+                    haveTempName = true;
+                    static const BodyLoopTexts texts = {
+                        "InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n",
+                        "InternetGetRequestEx :  Error in WinHttpReadData --> %d \n",
+                        "InternetGetRequestEx :  Error in WriteFile --> %d \n",
+                    };
+                    DWORD total = 0;
+                    result = ReadBodyToFile(request.hRequest, file, texts, true, true, contentLength, &total);
+                    if (result == 0) {
+                        LogInfo("InternetGetRequestEx: Total bytes readed = %u\n", static_cast<unsigned>(total));
+                        if (total != contentLength) {
+                            /* A body cut short is not a download: nothing reaches the destination. */
+                            result = RESULT_TRANSFER_INCOMPLETE;
+                            LogError("InternetGetRequestEx : The transfer ended after %u of %u bytes --> %d \n", static_cast<unsigned>(total),
+                                     static_cast<unsigned>(contentLength), static_cast<int>(result));
+                            HttpGetLastError(result);
+                        }
+                    }
+                    CloseTempFile(&file);
+                }
+            }
+        }
+    }
+
+    CloseRequestHandles(&request, "InternetGetRequestEx");
+
+    if (result == 0) {
+        if (getData) {
+            if (LoadDatafromFile(output) == 1) {
+                LogDebug("Data in memory : %s\n", *output);
+            } else {
+                LogError("InternetGetRequestEx: could n't read the data from .tmp file \n");
+                result = RESULT_DATA_NOT_READ;
+            }
+        } else if (CopyFileW(tempName.c_str(), destinationPath, FALSE)) {
+            LogInfo("InternetGetRequestEx : Successfully downloaded the file %S from the server %S to the destination "
+                    "file %S \n",
+                    Printable(objectPath), Printable(host), Printable(destinationPath));
+        } else {
+            result = GetLastError();
+            LogError("InternetGetRequestEx : could n't copy from %S file to %S ,\n", tempName.c_str(),
+                     Printable(destinationPath));
+        }
+    }
+
+    if (haveTempName)
+        DeleteFileW(tempName.c_str());
+    LogDebug("@@@@@@@@ End Of InternetGetRequestEx Method @@@@@@@@ \n");
+    return result;
+}

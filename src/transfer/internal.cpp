@@ -1,0 +1,208 @@
+#include "transfer/internal.h"
+
+#include "agent/settings.h"
+#include "platform/errors.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+namespace transfer_detail {
+
+bool EqualsNoCase(const char *left, const char *right)
+{
+    if (left == nullptr || right == nullptr)
+        return false;
+    for (;; ++left, ++right) {
+        unsigned char a = static_cast<unsigned char>(*left);
+        unsigned char b = static_cast<unsigned char>(*right);
+        if (a >= 'A' && a <= 'Z')
+            a = static_cast<unsigned char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z')
+            b = static_cast<unsigned char>(b - 'A' + 'a');
+        if (a != b)
+            return false;
+        if (a == 0)
+            return true;
+    }
+}
+
+bool IsHttps(const char *protocol) { return EqualsNoCase(protocol, "https"); }
+
+size_t WideLength(const WCHAR *text) { return text ? wcslen(text) : 0; }
+
+const char *Printable(const char *text) { return text ? text : "(null)"; }
+const WCHAR *Printable(const WCHAR *text) { return text ? text : L"(null)"; }
+
+DWORD AddHeaderLine(HINTERNET request, const WCHAR *line)
+{
+    if (!WinHttpAddRequestHeaders(request, line, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD))
+        return GetLastError();
+    return 0;
+}
+
+DWORD IgnoreCertificateErrors(HINTERNET request)
+{
+    DWORD flags = 0;
+    DWORD size = sizeof(flags);
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size))
+        flags = 0;
+    flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
+             SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags)))
+        return GetLastError();
+    return 0;
+}
+
+DWORD SetProxyCredentials(HINTERNET request, const WCHAR *userName, const WCHAR *password)
+{
+    size_t nameLength = WideLength(userName);
+    if (nameLength < 2)
+        return 0;
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_PROXY_USERNAME, const_cast<WCHAR *>(userName),
+                          static_cast<DWORD>(nameLength)))
+        return GetLastError();
+    size_t passwordLength = WideLength(password);
+    if (passwordLength >= 2 &&
+        !WinHttpSetOption(request, WINHTTP_OPTION_PROXY_PASSWORD, const_cast<WCHAR *>(password),
+                          static_cast<DWORD>(passwordLength)))
+        return GetLastError();
+    return 0;
+}
+
+DWORD SetDwordOption(HINTERNET request, DWORD option, DWORD value)
+{
+    if (!WinHttpSetOption(request, option, &value, sizeof(value)))
+        return GetLastError();
+    return 0;
+}
+
+DWORD QueryRawHeaders(HINTERNET request, std::wstring *headers)
+{
+    DWORD size = 0;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                             WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_INSUFFICIENT_BUFFER)
+            return error;
+    }
+    /* size is in bytes; room for a terminator on top. */
+    std::vector<WCHAR> text(size / sizeof(WCHAR) + 2, 0);
+    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(WCHAR));
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text.data(), &bytes, WINHTTP_NO_HEADER_INDEX))
+        return GetLastError();
+    headers->assign(text.data());
+    return 0;
+}
+
+DWORD QueryNumberHeader(HINTERNET request, DWORD query, DWORD *value)
+{
+    DWORD number = 0;
+    DWORD size = sizeof(number);
+    if (!WinHttpQueryHeaders(request, query | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX, &number,
+                             &size, WINHTTP_NO_HEADER_INDEX))
+        return GetLastError();
+    *value = number;
+    return 0;
+}
+
+std::wstring DestinationTempName(const WCHAR *destinationPath)
+{
+    std::wstring name = destinationPath ? destinationPath : L"";
+    name += std::to_wstring(static_cast<int>(GetCurrentThreadId()));
+    name += L".tmp";
+    return name;
+}
+
+std::string DataTempNameNarrow()
+{
+    std::string name = gv_tempDir ? gv_tempDir : "";
+    name += "\\vt";
+    name += std::to_string(static_cast<int>(GetCurrentThreadId()));
+    name += ".tmp";
+    return name;
+}
+
+std::wstring DataTempName()
+{
+    WCHAR *wide = nullptr;
+    std::wstring name;
+    if (AnsiToWide(DataTempNameNarrow().c_str(), &wide))
+        name = wide;
+    free(wide);
+    return name;
+}
+
+}  // namespace transfer_detail
+
+#include "log/log.h"
+#include "transfer/errors.h"
+
+namespace transfer_detail {
+
+DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts, bool logAvailable,
+                     bool stopAtLength, DWORD contentLength, DWORD *total)
+{
+    std::vector<char> buffer;
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            DWORD error = GetLastError();
+            LogError(texts.queryFailed, error);
+            HttpGetLastError(error);
+            return error;
+        }
+        if (logAvailable)
+            LogDebug("InternetGetRequestEx: Bytes Available to read now: %u\n", static_cast<unsigned>(available));
+        if (available == 0)
+            return 0;
+
+        DWORD wanted = available < kReadSliceBytes ? available : kReadSliceBytes;
+        if (buffer.size() < static_cast<size_t>(wanted) + 1)
+            buffer.resize(static_cast<size_t>(wanted) + 1);
+        DWORD got = 0;
+        if (!WinHttpReadData(request, buffer.data(), wanted, &got)) {
+            DWORD error = GetLastError();
+            LogError(texts.readFailed, error);
+            HttpGetLastError(error);
+            return error;
+        }
+        *total += got;
+        if (got > 0) {
+            DWORD written = 0;
+            if (!WriteFile(file, buffer.data(), got, &written, nullptr) || written != got) {
+                DWORD error = GetLastError();
+                if (error == 0)
+                    error = ERROR_WRITE_FAULT;
+                LogError(texts.writeFailed, error);
+                HttpGetLastError(error);
+                return error;
+            }
+        }
+        if (stopAtLength && *total == contentLength) {
+            LogInfo("Bytes read reached the contenlength\n");
+            return 0;
+        }
+        if (got == 0)
+            return 0;
+    }
+}
+
+HANDLE CreateTempFile(const std::wstring &name)
+{
+    return CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+void CloseTempFile(HANDLE *file)
+{
+    if (*file == INVALID_HANDLE_VALUE || *file == nullptr)
+        return;
+    FlushFileBuffers(*file);
+    CloseHandle(*file);
+    *file = INVALID_HANDLE_VALUE;
+}
+
+}  // namespace transfer_detail

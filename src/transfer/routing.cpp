@@ -1,0 +1,228 @@
+#include "transfer/routing.h"
+
+#include "agent/settings.h"
+#include "log/log.h"
+#include "platform/errors.h"
+#include "transfer/download.h"
+#include "transfer/internal.h"
+#include "transfer/upload.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+using namespace transfer_detail;
+
+namespace {
+
+/* A heap text made by the conversions; freed when it goes out of scope. */
+template <typename T>
+struct HeapText {
+    T *text = nullptr;
+    HeapText() = default;
+    HeapText(const HeapText &) = delete;
+    HeapText &operator=(const HeapText &) = delete;
+    ~HeapText() { free(text); }
+};
+
+/* A failed conversion leaves the text absent. */
+void ToWide(bool (*convert)(const char *, WCHAR **), const char *text, HeapText<WCHAR> *wide)
+{
+    if (!convert(text, &wide->text)) {
+        free(wide->text);
+        wide->text = nullptr;
+    }
+}
+
+bool IsFallbackCode(DWORD result)
+{
+    return result == 400 || result == ERROR_WINHTTP_TIMEOUT || result == ERROR_WINHTTP_INVALID_URL ||
+           result == ERROR_WINHTTP_NAME_NOT_RESOLVED || result == ERROR_WINHTTP_CANNOT_CONNECT;
+}
+
+bool IsSuccessCode(DWORD result) { return result == 0 || result == RESULT_NOT_MODIFIED; }
+
+bool IsUsable(const WCHAR *address) { return address != nullptr && wcslen(address) > 2; }
+
+bool IsPostType(int requestType)
+{
+    return requestType == POST_DATA || requestType == POST_DATA_PLAIN || requestType == POST_MULTIPART;
+}
+
+bool ContainsNoCase(const std::string &text, const char *part)
+{
+    std::string lowered = text;
+    std::string wanted = part;
+    for (char &c : lowered)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    for (char &c : wanted)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lowered.find(wanted) != std::string::npos;
+}
+
+/* Replaces the target's last access text with a copy of the address that answered. */
+void AdoptLastAccess(char **lastAccess, const char *address)
+{
+    if (address == nullptr)
+        return;
+    size_t length = strlen(address);
+    char *copy = static_cast<char *>(calloc(length + 1, 1));
+    if (copy == nullptr)
+        return;
+    memcpy(copy, address, length);
+    free(*lastAccess);
+    *lastAccess = copy;
+}
+
+}  // namespace
+
+DWORD AgentSendRequest(const char *url, const char *buffer, char **output, int requestType, bool keepAlive,
+                       BYTE toVTServer, DWORD bodySize, int downloadMode)
+{
+    /* Target: the management server unless the distribution server is enabled and
+     * the caller did not insist on the management server. */
+    const bool management = toVTServer == 1 || !EqualsNoCase(gv_dsEnabled, "yes");
+    const char *protocolSetting = management ? gv_serverProtocol : gv_dsProtocol;
+    const std::string protocolCopy = protocolSetting ? protocolSetting : "";
+    const char *protocol = protocolSetting ? protocolCopy.c_str() : nullptr;
+    const int port = management ? gv_serverPort : gv_dsPort;
+    char **lastAccess = management ? &gv_lastAccessName : &gv_dsLastAccessName;
+    const char *ipAddress = management ? gv_serverIPAddress : gv_dsIPAddress;
+    const char *secIpAddress = management ? gv_serverSecIPAddress : gv_dsSecIPAddress;
+    const char *hostName = management ? gv_serverName : gv_dsServerName;
+    const char *flatName = management ? gv_serverFlatName : gv_dsServerFlatName;
+
+    /* URL: forward slashes, then the product edition's prefix. */
+    std::string path = url ? url : "";
+    for (char &c : path)
+        if (c == '\\')
+            c = '/';
+    const char *productCode = gv_vtProductCode;
+    const bool getType = requestType == GET_DATA || requestType == DOWNLOAD_FILE;
+    if (EqualsNoCase(productCode, "RODO")) {
+        if (!management || !getType) {
+            LogInfo("AgentSendRequest - gv_vtProductCode is [%s], toVTServer is set to [%d]. Request Type is NOT "
+                    "GET_DATA / DOWNLOAD_FILE and is [%d]\n",
+                    Printable(productCode), management ? 1 : 0, requestType);
+        } else if (ContainsNoCase(path, "/agentRequest?") || ContainsNoCase(path, "/agentSlot?") ||
+                   ContainsNoCase(path, "/agenttrayicon?") || ContainsNoCase(path, "agentinfo?")) {
+            LogInfo("AgentSendRequest - gv_vtProductCode is [%s], requestType is GET_DATA / DOWNLOAD_FILE [%d] and is "
+                    "servlet request \n",
+                    Printable(productCode), requestType);
+        } else {
+            path = "clientdatarequest?fileName=" + path;
+        }
+    } else if (EqualsNoCase(productCode, "ZORIR")) {
+        path = "vt/" + path;
+        LogInfo("AgentSendRequest - gv_vtProductCode is [%s], requestType is GET_DATA / DOWNLOAD_FILE [%d] \n",
+                Printable(productCode), requestType);
+    } else {
+        LogDebug("AgentSendRequest - Stand Alone / MSP build : gv_vtProductCode is [%s] \n", Printable(productCode));
+    }
+
+    /* Texts for WinHTTP. */
+    HeapText<char> utf8Url;
+    if (!AnsiToUtf8(path.c_str(), &utf8Url.text)) {
+        free(utf8Url.text);
+        utf8Url.text = nullptr;
+    }
+    LogInfo("AgentSendRequest : The url to get / send in UTF8 format is given by %s \n", Printable(utf8Url.text));
+    HeapText<WCHAR> wideUrl;
+    ToWide(Utf8ToWide, utf8Url.text, &wideUrl);
+    const WCHAR *objectPath = wideUrl.text ? wideUrl.text : L"";
+
+    HeapText<WCHAR> wideBuffer;
+    if (downloadMode != 2) {
+        if (requestType == GET_DATA)
+            ToWide(Utf8ToWide, buffer, &wideBuffer);
+        else if (requestType == DOWNLOAD_FILE)
+            ToWide(AnsiToWide, buffer, &wideBuffer);
+    }
+
+    HeapText<WCHAR> wideLast, wideIp, wideSecIp, wideHost, wideFlat;
+    ToWide(Utf8ToWide, *lastAccess, &wideLast);
+    ToWide(Utf8ToWide, ipAddress, &wideIp);
+    ToWide(Utf8ToWide, secIpAddress, &wideSecIp);
+    ToWide(Utf8ToWide, hostName, &wideHost);
+    ToWide(Utf8ToWide, flatName, &wideFlat);
+
+    /* The proxy serves the management server only. */
+    bool useProxy = false;
+    HeapText<WCHAR> proxyUser, proxyPassword, proxyHost, proxyBypass;
+    if (EqualsNoCase(gv_proxyEnabled, "yes")) {
+        ToWide(Utf8ToWide, gv_proxyUserName, &proxyUser);
+        ToWide(Utf8ToWide, gv_proxyPassword, &proxyPassword);
+        ToWide(Utf8ToWide, gv_proxyServerName, &proxyHost);
+        ToWide(Utf8ToWide, gv_proxyByPass, &proxyBypass);
+        useProxy = management;
+    }
+
+    DWORD result = ERROR_WINHTTP_NAME_NOT_RESOLVED;
+    /* One attempt on an address; false (result unchanged) when it is not usable. */
+    auto attempt = [&](const WCHAR *address) -> bool {
+        if (!IsUsable(address))
+            return false;
+        if (IsPostType(requestType)) {
+            result = InternetSendRequestEx(useProxy, protocol, address, port, proxyHost.text, proxyBypass.text,
+                                           proxyUser.text, proxyPassword.text, objectPath, buffer, output, requestType,
+                                           keepAlive, bodySize);
+        } else if (downloadMode == DOWNLOAD_MODE_PLAIN) {
+            result = InternetGetRequestEx(useProxy, protocol, address, port, proxyHost.text, proxyBypass.text,
+                                          proxyUser.text, proxyPassword.text, objectPath, wideBuffer.text, output,
+                                          requestType, keepAlive);
+        } else if (downloadMode == DOWNLOAD_MODE_THROTTLED) {
+            result = InternetGetRequestByBitrate(useProxy, protocol, address, port, proxyHost.text, proxyBypass.text,
+                                                 proxyUser.text, proxyPassword.text, objectPath, wideBuffer.text,
+                                                 output, requestType, keepAlive);
+        }
+        return true;
+    };
+
+    /* The walk: last access address, then IP, secondary IP, host name and flat
+     * name, as long as the server could not be reached. An address becomes the
+     * last access address only when it was tried and answered. */
+    attempt(wideLast.text);
+    if (IsFallbackCode(result)) {
+        if (attempt(wideIp.text) && result == 0) {
+            AdoptLastAccess(lastAccess, ipAddress);
+        } else {
+            struct Next {
+                const WCHAR *wide;
+                const char *narrow;
+            } rest[] = {{wideSecIp.text, secIpAddress}, {wideHost.text, hostName}, {wideFlat.text, flatName}};
+            for (const Next &next : rest) {
+                bool tried = attempt(next.wide);
+                if (IsSuccessCode(result)) {
+                    if (tried)
+                        AdoptLastAccess(lastAccess, next.narrow);
+                    break;
+                }
+                if (!IsFallbackCode(result))
+                    break;
+            }
+        }
+    }
+
+    if (IsSuccessCode(result)) {
+        if (management)
+            SetLastAccessName(*lastAccess);
+        else
+            SetDSLastAccessName(*lastAccess);
+        LogInfo("AgentSendRequest : Last Access Address is %s \n", Printable(*lastAccess));
+    }
+    return result;
+}
+
+DWORD AgentDownloadFile(const char *url, const char *destinationPath, bool keepAlive)
+{
+    int mode = gv_dataTransferRateKBps != 0 ? DOWNLOAD_MODE_THROTTLED : DOWNLOAD_MODE_PLAIN;
+    return AgentSendRequest(url, destinationPath, nullptr, DOWNLOAD_FILE, keepAlive, 0, 0, mode);
+}
+
+DWORD AgentGetData(const char *url, char **output, bool keepAlive)
+{
+    return AgentSendRequest(url, nullptr, output, GET_DATA, keepAlive, 1, 0, DOWNLOAD_MODE_PLAIN);
+}

@@ -1,0 +1,199 @@
+#include "transfer/download.h"
+
+#include "agent/settings.h"
+#include "log/log.h"
+#include "transfer/errors.h"
+#include "transfer/internal.h"
+#include "transfer/routing.h"
+#include "transfer/session.h"
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+
+using namespace transfer_detail;
+
+namespace {
+
+/* Pause after a range so that each range takes at least 600 ms; a range that
+ * took 450 ms or more (or a clock that went backwards) is followed by 100 ms. */
+DWORD PauseAfterRange(const SYSTEMTIME &start, const SYSTEMTIME &end)
+{
+    long startSeconds = start.wHour * 3600L + start.wMinute * 60L + start.wSecond;
+    long endSeconds = end.wHour * 3600L + end.wMinute * 60L + end.wSecond;
+    long elapsed = (endSeconds - startSeconds) * 1000L + (static_cast<long>(end.wMilliseconds) - start.wMilliseconds);
+    if (elapsed >= 0 && elapsed <= 449)
+        return static_cast<DWORD>(600 - elapsed);
+    return 100;
+}
+
+const BodyLoopTexts kRangeTexts = {
+    "InternetGetRequestByBitrate : Error occured in WinHttpQueryDataAvailable --> %d \n",
+    "InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n",
+    "InternetGetRequestByBitrate :  Error in WriteFile --> %d \n",
+};
+
+}  // namespace
+
+DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCHAR *host, int port,
+                                  const WCHAR *proxyHost, const WCHAR *proxyBypass, const WCHAR *proxyUserName,
+                                  const WCHAR *proxyPassword, const WCHAR *objectPath, const WCHAR *destinationPath,
+                                  char **output, int requestType, bool /*keepAlive*/)
+{
+    LogDebug("@@@@@@@@ Inside InternetGetRequestByBitrate Method @@@@@@@@ \n");
+    LogInfo("InternetGetRequestByBitrate : Vantrel Server & Port -> %S : %d \n", Printable(host), port);
+    LogDebug("InternetGetRequestByBitrate : URL to Get -> %S \n", Printable(objectPath));
+
+    const bool getData = requestType == GET_DATA;
+    DWORD total = 0;
+    DWORD contentLength = 0;
+    std::wstring tempName;
+    bool haveTempName = false;
+
+    /* The size, from a HEAD request. */
+    InternetRequestHandle head = {};
+    head.requestMode = REQUEST_MODE_HEAD;
+    DWORD result = GetInternetRequestHandle(useProxy, protocol, host, port, proxyHost, proxyBypass, proxyUserName,
+                                            proxyPassword, objectPath, destinationPath, output, requestType, true,
+                                            &head);
+    if (result == 0) {
+        if (head.statusCode == 304) {
+            LogInfo("InternetGetRequestByBitrate : File not modified since the time: %S\n",
+                    Printable(gv_lastModifiedTime));
+            result = RESULT_NOT_MODIFIED;
+        } else if (head.statusCode != 200) {
+            LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n", static_cast<int>(head.statusCode));
+            result = head.statusCode;
+        } else {
+            if (gv_ifModifiedSinceEnabled == 1)
+                GetFilelastmodifiedTime(&head, &gv_lastModifiedTime);
+            result = QueryNumberHeader(head.hRequest, WINHTTP_QUERY_CONTENT_LENGTH, &contentLength);
+            if (result != 0) {
+                LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(result));
+                HttpGetLastError(result);
+            } else {
+                LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n", static_cast<unsigned>(contentLength));
+                CloseRequestHandles(&head, "InternetGetRequestByBitrate");
+            }
+        }
+    }
+
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (result == 0) {
+        /* No destination folder is made here: a missing folder fails the creation. */
+        tempName = getData ? DataTempName() : DestinationTempName(destinationPath);
+        if (getData ? !tempName.empty() : destinationPath != nullptr)
+            file = CreateTempFile(tempName);
+        else
+            SetLastError(ERROR_INVALID_PARAMETER);
+        if (file == INVALID_HANDLE_VALUE) {
+            result = GetLastError();
+            LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", static_cast<int>(result));
+            HttpGetLastError(result);
+        } else {
+            haveTempName = true;
+        }
+    }
+
+    if (result == 0) {
+        const uint64_t block = gv_dataTransferRateKBps > 0 ? static_cast<uint64_t>(gv_dataTransferRateKBps) * 500 : 0;
+        LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %u\n", static_cast<unsigned>(block));
+        if (block == 0 && contentLength > 0) {
+            /* Without a rate there is no block size: the ranges would never advance. */
+            result = ERROR_INVALID_PARAMETER;
+            LogError("InternetGetRequestByBitrate : No data transfer rate is set --> %d \n", static_cast<int>(result));
+        }
+        uint64_t requested = 0;
+        uint64_t rangeStart = 0;
+        bool first = true;
+        /* The ranges are 0-B, B+1-2B, 2B+1-3B...; the last one ends at the content
+         * length. A range is requested only while bytes remain after the last one. */
+        while (result == 0 && contentLength > 0 && (first || requested + 1 < contentLength)) {
+            SYSTEMTIME start;
+            GetLocalTime(&start);
+            if (!first)
+                rangeStart = requested + 1;
+            first = false;
+            requested += block;
+            unsigned rangeEnd = static_cast<unsigned>(requested < contentLength ? requested : contentLength);
+            WCHAR rangeLine[200];
+            swprintf(rangeLine, sizeof(rangeLine) / sizeof(rangeLine[0]), L"Range: bytes=%u-%u",
+                     static_cast<unsigned>(rangeStart), rangeEnd);
+            LogDebug("InternetGetRequestByBitrate: Content-Range Header message: %S\n", rangeLine);
+
+            InternetRequestHandle range = {};
+            range.requestMode = REQUEST_MODE_RANGE;
+            range.extraHeader = rangeLine;
+            result = GetInternetRequestHandle(useProxy, protocol, host, port, proxyHost, proxyBypass, proxyUserName,
+                                              proxyPassword, objectPath, destinationPath, output, requestType, true,
+                                              &range);
+            bool wholeBody = false;
+            if (result == 0) {
+                if (range.statusCode == 200) {
+                    /* The server ignored the range and sent the whole body: the file
+                     * is that body, once, and the download is complete. */
+                    wholeBody = true;
+                    CloseTempFile(&file);
+                    file = CreateTempFile(tempName);
+                    total = 0;
+                    if (file == INVALID_HANDLE_VALUE) {
+                        result = GetLastError();
+                        LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", static_cast<int>(result));
+                        HttpGetLastError(result);
+                    }
+                } else if (range.statusCode != 206) {
+                    LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n", static_cast<int>(range.statusCode));
+                    result = range.statusCode;
+                }
+            }
+            if (result == 0)
+                result = ReadBodyToFile(range.hRequest, file, kRangeTexts, false, false, contentLength, &total);
+            if (result != 0) {
+                CloseRequestHandles(&range, "InternetGetRequestByBitrate");
+                break;
+            }
+            LogDebug("InternetGetRequestByBitrate: Bytes Readed: %d\n", static_cast<int>(requested));
+            CloseRequestHandles(&range, "InternetGetRequestByBitrate");
+
+            SYSTEMTIME end;
+            GetLocalTime(&end);
+            Sleep(PauseAfterRange(start, end));
+            if (wholeBody)
+                break;
+        }
+        CloseTempFile(&file);
+    }
+
+    LogInfo("InternetGetRequestByBitrate: Total bytes readed = %u\n", static_cast<unsigned>(total));
+    CloseRequestHandles(&head, "InternetGetRequestByBitrate");
+    if (result == 0 && total != contentLength) {
+        /* Missing or surplus bytes: the temporary file is not the resource. */
+        result = RESULT_TRANSFER_INCOMPLETE;
+        LogError("InternetGetRequestByBitrate : The transfer ended after %u of %u bytes --> %d \n", static_cast<unsigned>(total),
+                 static_cast<unsigned>(contentLength), static_cast<int>(result));
+        HttpGetLastError(result);
+    }
+
+    if (result == 0) {
+        if (getData) {
+            if (LoadDatafromFile(output) == 1) {
+                LogDebug("Data in memory : %s\n", *output);
+            } else {
+                LogError("InternetGetRequestByBitrate: could n't read the data from .tmp file \n");
+                result = RESULT_DATA_NOT_READ;
+            }
+        } else if (CopyFileW(tempName.c_str(), destinationPath, FALSE)) {
+            LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %S from the server %S\n",
+                    Printable(objectPath), Printable(host));
+        } else {
+            result = GetLastError();
+            LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n", static_cast<int>(result));
+        }
+    }
+
+    if (haveTempName)
+        DeleteFileW(tempName.c_str());
+    LogDebug("@@@@@@@@ End Of InternetGetRequestByBitrate Method @@@@@@@@ \n");
+    return result;
+}
