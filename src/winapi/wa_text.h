@@ -11,6 +11,22 @@ extern "C" {
 #define CP_OEMCP 1
 #define CP_UTF8 65001
 
+#define MB_PRECOMPOSED 0x00000001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+#define WC_ERR_INVALID_CHARS 0x00000080
+
+/* WCHAR is wchar_t, 4 bytes on POSIX hosts: the stand-in's "UTF-16" text holds one
+ * code point per WCHAR, so a character beyond U+FFFF counts as one WCHAR here and
+ * as two on Windows. A UTF-16 surrogate pair met in WCHAR text is joined again.
+ *
+ * Code pages: CP_UTF8, and single-byte code pages through the C library's iconv
+ * (CP_ACP is Windows-1252, CP_OEMCP code page 437). Windows' size protocol: with
+ * an output size of 0 the size needed is returned; a length of -1 takes the text
+ * up to and including its terminator; too small an output fails with
+ * ERROR_INSUFFICIENT_BUFFER. Invalid UTF-8 becomes U+FFFD, or fails with
+ * ERROR_NO_UNICODE_TRANSLATION under MB_ERR_INVALID_CHARS. Characters a code page
+ * lacks become the default character ('?'); there is no best-fit mapping. */
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
                         LPCSTR defaultChar, LPBOOL usedDefaultChar);
@@ -29,6 +45,8 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPS
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
                      DWORD size, va_list *arguments);
 
+/* shlwapi. Case is compared for ASCII letters only. StrStrIA returns NULL for an
+ * empty search text. */
 BOOL StrTrimA(LPSTR text, LPCSTR trimChars);
 LPSTR StrStrIA(LPCSTR text, LPCSTR search);
 

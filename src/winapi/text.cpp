@@ -1,0 +1,260 @@
+/*
+ * Code-page conversions and the shlwapi string helpers of the stand-in.
+ *
+ * UTF-8 is coded here; every other code page is a single-byte table that is
+ * built once from the C library's iconv (CP_ACP is Windows-1252). WCHAR text holds
+ * one code point per WCHAR (see wa_text.h).
+ */
+#include "winapi/wa_private.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <iconv.h>
+#include <map>
+#include <mutex>
+#include <string.h>
+#include <strings.h>
+#include <unordered_map>
+
+namespace {
+
+struct SingleByteTable {
+    WCHAR toWide[256];
+    bool mapped[256];
+    std::unordered_map<WCHAR, unsigned char> fromWide;
+};
+
+std::string IconvName(UINT codePage) {
+    switch (codePage) {
+    case CP_ACP:
+    case 3: /* CP_THREAD_ACP */
+    case 1252: return "WINDOWS-1252";
+    case CP_OEMCP:
+    case 437: return "IBM437";
+    default: return "CP" + std::to_string(codePage);
+    }
+}
+
+/* Null when the host cannot convert the code page or it is not single-byte. */
+std::unique_ptr<SingleByteTable> BuildTable(UINT codePage) {
+    iconv_t cd = iconv_open("WCHAR_T", IconvName(codePage).c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+    auto table = std::make_unique<SingleByteTable>();
+    bool singleByte = true;
+    for (int b = 0; b < 256 && singleByte; ++b) {
+        char in = static_cast<char>(b);
+        WCHAR out = 0;
+        char *inPtr = &in;
+        size_t inLeft = 1;
+        char *outPtr = reinterpret_cast<char *>(&out);
+        size_t outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        if (rc != static_cast<size_t>(-1) && inLeft == 0 && outLeft == 0) {
+            table->toWide[b] = out;
+            table->mapped[b] = true;
+        } else if (rc == static_cast<size_t>(-1) && errno == EINVAL) {
+            singleByte = false; /* a lead byte: a multi-byte code page */
+        } else {
+            /* Windows-1252 leaves five bytes undefined and passes them through as
+             * the C1 control of the same value; so do we, for every code page. */
+            table->toWide[b] = static_cast<WCHAR>(b);
+            table->mapped[b] = codePage == CP_ACP || codePage == 3 || codePage == 1252;
+        }
+    }
+    iconv_close(cd);
+    if (!singleByte) return nullptr;
+    for (int b = 255; b >= 0; --b)
+        if (table->mapped[b]) table->fromWide[table->toWide[b]] = static_cast<unsigned char>(b);
+    return table;
+}
+
+const SingleByteTable *TableFor(UINT codePage) {
+    static std::mutex lock;
+    static auto *tables = new std::map<UINT, std::unique_ptr<SingleByteTable>>;
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = tables->find(codePage);
+    if (it == tables->end()) it = tables->emplace(codePage, BuildTable(codePage)).first;
+    return it->second.get();
+}
+
+/* Decodes UTF-8; false on an invalid sequence when `strict`, else U+FFFD per bad byte. */
+bool DecodeUtf8(const unsigned char *s, size_t n, bool strict, std::wstring *out) {
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            out->push_back(static_cast<WCHAR>(c));
+            ++i;
+            continue;
+        }
+        uint32_t cp = 0;
+        size_t extra = 0;
+        uint32_t min = 0;
+        if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F; extra = 1; min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F; extra = 2; min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            cp = c & 0x07; extra = 3; min = 0x10000;
+        }
+        size_t k = 1;
+        if (extra != 0) {
+            for (; k <= extra; ++k) {
+                if (i + k >= n || (s[i + k] & 0xC0) != 0x80) break;
+                cp = (cp << 6) | (s[i + k] & 0x3F);
+            }
+        }
+        if (extra == 0 || k <= extra || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            if (strict) return false;
+            out->push_back(static_cast<WCHAR>(0xFFFD));
+            ++i;
+            continue;
+        }
+        out->push_back(static_cast<WCHAR>(cp));
+        i += extra + 1;
+    }
+    return true;
+}
+
+void AppendUtf8(std::string *out, uint32_t cp) {
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool EncodeUtf8(const WCHAR *s, size_t n, bool strict, std::string *out) {
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t cp = static_cast<uint32_t>(s[i]);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n) {
+            const uint32_t next = static_cast<uint32_t>(s[i + 1]);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
+                ++i;
+            }
+        }
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            if (strict) return false;
+            cp = 0xFFFD;
+        }
+        AppendUtf8(out, cp);
+    }
+    return true;
+}
+
+/* The common end of both conversions: size query, size check, copy. */
+template <typename Char>
+int Deliver(const std::basic_string<Char> &text, Char *dst, int dstLen) {
+    if (dstLen == 0) return static_cast<int>(text.size());
+    if (text.size() > static_cast<size_t>(dstLen)) {
+        memcpy(dst, text.data(), static_cast<size_t>(dstLen) * sizeof(Char));
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(dst, text.data(), text.size() * sizeof(Char));
+    return static_cast<int>(text.size());
+}
+
+}  // namespace
+
+extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
+    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t n = srcLen == -1 ? strlen(src) + 1 : static_cast<size_t>(srcLen);
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(src);
+    std::wstring wide;
+    wide.reserve(n);
+    if (codePage == CP_UTF8) {
+        if (!DecodeUtf8(bytes, n, (flags & MB_ERR_INVALID_CHARS) != 0, &wide)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+    } else {
+        const SingleByteTable *table = TableFor(codePage);
+        if (table == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            if (!table->mapped[bytes[i]] && (flags & MB_ERR_INVALID_CHARS)) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return 0;
+            }
+            wide.push_back(table->mapped[bytes[i]] ? table->toWide[bytes[i]] : static_cast<WCHAR>(0xFFFD));
+        }
+    }
+    return Deliver(wide, dst, dstLen);
+}
+
+extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
+                                   LPCSTR defaultChar, LPBOOL usedDefaultChar) {
+    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr) ||
+        (codePage == CP_UTF8 && (defaultChar != nullptr || usedDefaultChar != nullptr))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t n = srcLen == -1 ? wcslen(src) + 1 : static_cast<size_t>(srcLen);
+    std::string narrow;
+    narrow.reserve(n);
+    if (codePage == CP_UTF8) {
+        if (!EncodeUtf8(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, &narrow)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+    } else {
+        const SingleByteTable *table = TableFor(codePage);
+        if (table == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        const char fallback = defaultChar != nullptr ? defaultChar[0] : '?';
+        bool used = false;
+        for (size_t i = 0; i < n; ++i) {
+            auto it = table->fromWide.find(src[i]);
+            if (it != table->fromWide.end()) {
+                narrow.push_back(static_cast<char>(it->second));
+            } else {
+                narrow.push_back(fallback);
+                used = true;
+            }
+        }
+        if (usedDefaultChar != nullptr) *usedDefaultChar = used ? TRUE : FALSE;
+    }
+    return Deliver(narrow, dst, dstLen);
+}
+
+extern "C" BOOL StrTrimA(LPSTR text, LPCSTR trimChars) {
+    if (text == nullptr || trimChars == nullptr) return FALSE;
+    const size_t len = strlen(text);
+    size_t start = 0;
+    while (start < len && strchr(trimChars, text[start]) != nullptr) ++start;
+    size_t end = len;
+    while (end > start && strchr(trimChars, text[end - 1]) != nullptr) --end;
+    if (start == 0 && end == len) return FALSE;
+    memmove(text, text + start, end - start);
+    text[end - start] = '\0';
+    return TRUE;
+}
+
+extern "C" LPSTR StrStrIA(LPCSTR text, LPCSTR search) {
+    if (text == nullptr || search == nullptr || search[0] == '\0') return nullptr;
+    const size_t n = strlen(search);
+    for (const char *p = text; *p != '\0'; ++p) {
+        if (strncasecmp(p, search, n) == 0) return const_cast<LPSTR>(p);
+    }
+    return nullptr;
+}
