@@ -1,0 +1,114 @@
+/* Grammar of the criteria language. Every criteria line ends with a newline;
+ * `and` and `or` share one precedence and group to the right. */
+%code top {
+#include <stdlib.h>
+}
+
+%code requires {
+#include "tamsel/criteria.h"
+
+/* Everything one parse needs; nothing of it outlives the parse. */
+struct CriteriaParseState {
+    CriteriaNode *result; /* tree of the last complete line */
+    const char *error;    /* what ended a failed parse */
+};
+typedef void *yyscan_t;
+}
+
+%code provides {
+int criteria_lex(CRITERIA_STYPE *value, yyscan_t scanner);
+}
+
+%code {
+/* Room for 200 parser states at first, growing up to 10000. */
+#define YYINITDEPTH 200
+#define YYMAXDEPTH 10000
+
+static void criteria_error(yyscan_t scanner, CriteriaParseState *state, const char *message)
+{
+    (void)scanner;
+    if (state->error == NULL)
+        state->error = message;
+}
+}
+
+%define api.pure full
+%define api.prefix {criteria_}
+%define parse.error simple
+%expect 0
+%parse-param {yyscan_t scanner} {CriteriaParseState *state}
+%lex-param {yyscan_t scanner}
+
+%union {
+    char *text;
+    CriteriaNode *node;
+    unsigned char op;
+}
+
+%token <text> IDENTIFIER VALUE
+%token AND OR LT GT LE GE EQ NE INVALID
+%right AND OR
+%type <node> expr
+%type <op> comparison
+
+%destructor { free($$); } <text>
+%destructor { FreeCriteria($$); } <node>
+
+%%
+
+list
+    : %empty
+    | list expr '\n'
+        {
+            FreeCriteria(state->result);
+            state->result = $2;
+        }
+    ;
+
+expr
+    : IDENTIFIER comparison VALUE
+        {
+            $$ = CreateComparisonNode($1, $2, $3);
+            if ($$ == NULL) {
+                state->error = "memory exhausted";
+                YYABORT;
+            }
+        }
+    | VALUE comparison IDENTIFIER
+        {
+            $$ = CreateComparisonNode($3, $2, $1);
+            if ($$ == NULL) {
+                state->error = "memory exhausted";
+                YYABORT;
+            }
+        }
+    | expr AND expr
+        {
+            $$ = CreateJoinNode($1, $3, CRITERIA_AND);
+            if ($$ == NULL) {
+                state->error = "memory exhausted";
+                YYABORT;
+            }
+        }
+    | expr OR expr
+        {
+            $$ = CreateJoinNode($1, $3, CRITERIA_OR);
+            if ($$ == NULL) {
+                state->error = "memory exhausted";
+                YYABORT;
+            }
+        }
+    | '(' expr ')'
+        { $$ = $2; }
+    ;
+
+comparison
+    : LT { $$ = CRITERIA_LT; }
+    | GT { $$ = CRITERIA_GT; }
+    | LE { $$ = CRITERIA_LE; }
+    | GE { $$ = CRITERIA_GE; }
+    | EQ { $$ = CRITERIA_EQ; }
+    | NE { $$ = CRITERIA_NE; }
+    ;
+
+%%

@@ -1,0 +1,199 @@
+/* Date, time and date-time values: creation, text forms, reading from text and
+ * the current local time. */
+#include "tamsel/kel_datetime.h"
+
+#include <ctype.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "log/log.h"
+#include "winapi/winapi.h"
+
+namespace {
+
+/* The whole date-time lives in one block: the record, then its date, then its time. */
+struct DateTimeBlock {
+    KelDateTime record;
+    KelDate date;
+    KelTime time;
+};
+
+char *FormatText(const char *format, int a, int b, int c, int d = 0, int e = 0, int f = 0)
+{
+    char buffer[80];
+    int length = snprintf(buffer, sizeof buffer, format, a, b, c, d, e, f);
+    if (length < 0)
+        return nullptr;
+    char *text = static_cast<char *>(calloc(static_cast<size_t>(length) + 1, 1));
+    if (text != nullptr)
+        memcpy(text, buffer, static_cast<size_t>(length));
+    return text;
+}
+
+/* Reads numbers the way "%d" conversions do: blanks skipped, an optional sign,
+ * at least one digit. Overlong numbers wrap instead of overflowing. Stops at the
+ * first mismatch; the fields not reached keep their values. */
+void ScanFields(const char *text, const char *pattern, int *fields)
+{
+    const char *p = text;
+    int field = 0;
+    for (const char *f = pattern; *f != 0; f++) {
+        if (*f == '%') {
+            f++; /* the 'd' */
+            while (isspace(static_cast<unsigned char>(*p)))
+                p++;
+            bool negative = false;
+            if (*p == '+' || *p == '-')
+                negative = *p++ == '-';
+            if (!isdigit(static_cast<unsigned char>(*p)))
+                return;
+            unsigned int value = 0;
+            while (isdigit(static_cast<unsigned char>(*p)))
+                value = value * 10u + static_cast<unsigned int>(*p++ - '0');
+            fields[field++] = static_cast<int>(negative ? 0u - value : value);
+        } else if (isspace(static_cast<unsigned char>(*f))) {
+            while (isspace(static_cast<unsigned char>(*p)))
+                p++;
+        } else {
+            if (*p != *f)
+                return;
+            p++;
+        }
+    }
+}
+
+} // namespace
+
+KelDate *CreateKelDate(int year, int month, int day)
+{
+    KelDate *date = static_cast<KelDate *>(calloc(1, sizeof(KelDate)));
+    if (date == nullptr) {
+        LogError("KelDate creation failed");
+        return nullptr;
+    }
+    date->year = static_cast<uint16_t>(year);
+    date->month = static_cast<uint8_t>(month);
+    date->day = static_cast<uint8_t>(day);
+    return date;
+}
+
+KelTime *CreateKelTime(int hour, int minute, int second)
+{
+    KelTime *time = static_cast<KelTime *>(calloc(1, sizeof(KelTime)));
+    if (time == nullptr) {
+        LogError("KelTime creation failed");
+        return nullptr;
+    }
+    time->hour = static_cast<uint8_t>(hour);
+    time->minute = static_cast<uint8_t>(minute);
+    time->second = static_cast<uint8_t>(second);
+    return time;
+}
+
+KelDateTime *CreateKelDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    DateTimeBlock *block = static_cast<DateTimeBlock *>(calloc(1, sizeof(DateTimeBlock)));
+    if (block == nullptr) {
+        LogError("KelDateTime creation failed");
+        return nullptr;
+    }
+    block->record.date = &block->date;
+    block->record.time = &block->time;
+    block->date.year = static_cast<uint16_t>(year);
+    block->date.month = static_cast<uint8_t>(month);
+    block->date.day = static_cast<uint8_t>(day);
+    block->time.hour = static_cast<uint8_t>(hour);
+    block->time.minute = static_cast<uint8_t>(minute);
+    block->time.second = static_cast<uint8_t>(second);
+    return &block->record;
+}
+
+KelDateTime *CopyKelDateTime(const KelDateTime *source)
+{
+    if (source == nullptr)
+        return nullptr;
+    DateTimeBlock *block = static_cast<DateTimeBlock *>(calloc(1, sizeof(DateTimeBlock)));
+    if (block == nullptr) {
+        LogError("KelDateTime creation failed");
+        return nullptr;
+    }
+    if (source->date != nullptr) {
+        block->date = *source->date;
+        block->record.date = &block->date;
+    }
+    if (source->time != nullptr) {
+        block->time = *source->time;
+        block->record.time = &block->time;
+    }
+    return &block->record;
+}
+
+char *KelDateToString(const KelDate *date)
+{
+    if (date == nullptr)
+        return nullptr;
+    return FormatText("%04d-%02d-%02d", date->year, date->month, date->day);
+}
+
+char *KelTimeToString(const KelTime *time)
+{
+    if (time == nullptr)
+        return nullptr;
+    return FormatText("%02d:%02d:%02d", time->hour, time->minute, time->second);
+}
+
+char *KelDateTimeToString(const KelDateTime *dateTime)
+{
+    if (dateTime == nullptr)
+        return nullptr;
+    const KelDate *d = dateTime->date;
+    const KelTime *t = dateTime->time;
+    if (d != nullptr && t != nullptr)
+        return FormatText("%04d-%02d-%02d %02d:%02d:%02d", d->year, d->month, d->day, t->hour, t->minute,
+                          t->second);
+    if (d != nullptr)
+        return KelDateToString(d);
+    if (t != nullptr)
+        return KelTimeToString(t);
+    return nullptr;
+}
+
+KelDateTime *ConvertStringToKelDateTime(const char *text)
+{
+    LogTrace("Inside ConvertStringToKelDateTime \n");
+    if (text == nullptr) {
+        LogError("datetimeStr NULL \n");
+        return nullptr;
+    }
+    int fields[6] = {0, 0, 0, 0, 0, 0};
+    bool hasDash = strchr(text, '-') != nullptr;
+    bool hasColon = strchr(text, ':') != nullptr;
+    if (hasDash && hasColon)
+        ScanFields(text, "%d-%d-%d %d:%d:%d", fields);
+    else if (hasDash)
+        ScanFields(text, "%d-%d-%d", fields);
+    else if (hasColon)
+        ScanFields(text, "%d:%d:%d", fields + 3);
+    else
+        return nullptr;
+    return CreateKelDateTime(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]);
+}
+
+KelDateTime *GetCurrentKelDateTime(void)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    KelDateTime *dateTime = CreateKelDateTime(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                                              now.wSecond);
+    if (dateTime == nullptr)
+        LogError("MEMORY ALLOCATION FAILURE FOR dateTimePtr");
+    return dateTime;
+}
+
+uint32_t GetCurrentSeconds(void)
+{
+    return static_cast<uint32_t>(static_cast<unsigned long long>(time(nullptr)));
+}

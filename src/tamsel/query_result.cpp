@@ -1,0 +1,193 @@
+/* The row set a database query hands back: columns, rows of cells, a cursor. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "log/log.h"
+#include "tamsel/containers.h"
+#include "tamsel/kel_datetime.h"
+#include "util/strings.h"
+
+QueryCell *AppendQueryCell(QueryCell *cells, int length, const char *bytes)
+{
+    QueryCell *cell = static_cast<QueryCell *>(calloc(1, sizeof(QueryCell)));
+    if (cell == nullptr)
+        return cells;
+    if (bytes != nullptr && length >= 0) {
+        cell->value = static_cast<char *>(calloc(static_cast<size_t>(length) + 1, 1));
+        if (cell->value == nullptr) {
+            free(cell);
+            return cells;
+        }
+        memcpy(cell->value, bytes, static_cast<size_t>(length));
+        cell->length = length;
+    }
+    if (cells == nullptr)
+        return cell;
+    QueryCell *last = cells;
+    while (last->next != nullptr)
+        last = last->next;
+    last->next = cell;
+    return cells;
+}
+
+QueryRow *AppendQueryRow(QueryRow *rows, QueryCell *cells)
+{
+    QueryRow *row = static_cast<QueryRow *>(calloc(1, sizeof(QueryRow)));
+    if (row == nullptr)
+        return rows;
+    row->cells = cells;
+    if (rows == nullptr)
+        return row;
+    QueryRow *last = rows;
+    while (last->next != nullptr)
+        last = last->next;
+    last->next = row;
+    return rows;
+}
+
+QueryResult *CreateQueryResult(QueryRow *rows, QueryColumn *columns, int columnCount)
+{
+    QueryResult *result = static_cast<QueryResult *>(calloc(1, sizeof(QueryResult)));
+    if (result == nullptr)
+        return nullptr;
+    result->rows = rows;
+    result->columns = columns;
+    result->columnCount = columnCount;
+    for (QueryRow *row = rows; row != nullptr; row = row->next)
+        result->rowCount++;
+    result->cursor = nullptr;
+    return result;
+}
+
+QueryRow *NextQueryRow(QueryResult *result)
+{
+    if (result == nullptr)
+        return nullptr;
+    result->cursor = result->cursor == nullptr ? result->rows : result->cursor->next;
+    return result->cursor;
+}
+
+char *GetQueryValue(const char *columnName, int *length, QueryResult *result)
+{
+    if (result == nullptr || result->cursor == nullptr || columnName == nullptr)
+        return nullptr;
+    QueryCell *cell = result->cursor->cells;
+    for (int i = 0; i < result->columnCount && cell != nullptr; i++, cell = cell->next) {
+        if (CompareStringsNoCase(result->columns[i].name, columnName) == 0) {
+            if (length != nullptr)
+                *length = cell->length;
+            return cell->value;
+        }
+    }
+    return nullptr;
+}
+
+unsigned char GetQueryColumnType(const char *columnName, QueryResult *result)
+{
+    if (result == nullptr || columnName == nullptr)
+        return 0;
+    for (int i = 0; i < result->columnCount; i++) {
+        if (CompareStringsNoCase(result->columns[i].name, columnName) == 0)
+            return result->columns[i].type;
+    }
+    return 0;
+}
+
+char *GetQueryColumnName(int index, QueryResult *result)
+{
+    if (result == nullptr || index < 0 || index >= result->columnCount)
+        return nullptr;
+    return result->columns[index].name;
+}
+
+void PrintQueryResult(QueryResult *result)
+{
+    if (result == nullptr)
+        return;
+    std::string line;
+    for (int i = 0; i < result->columnCount; i++) {
+        line += result->columns[i].name != nullptr ? result->columns[i].name : "";
+        line += '\t';
+    }
+    LogDebug("%s\n", line.c_str());
+    char number[16];
+    for (QueryRow *row = result->rows; row != nullptr; row = row->next) {
+        line.clear();
+        QueryCell *cell = row->cells;
+        for (int i = 0; i < result->columnCount && cell != nullptr; i++, cell = cell->next) {
+            unsigned char type = result->columns[i].type;
+            if (type >= 1 && type <= 10) {
+                if (cell->value == nullptr) {
+                    line += "NULL\t";
+                    continue;
+                }
+                /* The cell holds at least its length in bytes: read no further. */
+                int32_t value = 0;
+                size_t width = cell->length < 4 ? static_cast<size_t>(cell->length) : 4u;
+                memcpy(&value, cell->value, width);
+                snprintf(number, sizeof number, "%-d\t", value);
+                line += number;
+            } else if (type >= 16 && type <= 18 && cell->value != nullptr) {
+                KelDateTime *dateTime = ConvertStringToKelDateTime(cell->value);
+                char *text = nullptr;
+                if (dateTime != nullptr) {
+                    if (type == 16)
+                        text = KelDateToString(dateTime->date);
+                    else if (type == 17)
+                        text = KelTimeToString(dateTime->time);
+                    else
+                        text = KelDateTimeToString(dateTime);
+                }
+                line += text != nullptr ? text : cell->value;
+                line += '\t';
+                free(text);
+                free(dateTime);
+            } else {
+                line += cell->value != nullptr ? cell->value : "(null)";
+                line += '\t';
+            }
+        }
+        LogDebug("%s\n", line.c_str());
+    }
+}
+
+void FreeQueryCells(QueryCell *cells)
+{
+    while (cells != nullptr) {
+        QueryCell *next = cells->next;
+        free(cells->value);
+        free(cells);
+        cells = next;
+    }
+}
+
+void FreeQueryRows(QueryRow *rows)
+{
+    while (rows != nullptr) {
+        QueryRow *next = rows->next;
+        FreeQueryCells(rows->cells);
+        free(rows);
+        rows = next;
+    }
+}
+
+void FreeQueryColumns(QueryColumn *columns, int columnCount)
+{
+    if (columns == nullptr)
+        return;
+    for (int i = 0; i < columnCount; i++)
+        free(columns[i].name);
+    free(columns);
+}
+
+void FreeQueryResult(QueryResult *result)
+{
+    if (result == nullptr)
+        return;
+    FreeQueryRows(result->rows);
+    FreeQueryColumns(result->columns, result->columnCount);
+    free(result);
+}
