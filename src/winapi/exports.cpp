@@ -24,6 +24,8 @@ FARPROC Proc(F *function) {
 /* Names are compared with regard to case, as GetProcAddress does. */
 const Export kKernel32Exports[] = {
     {"IsWow64Process", Proc(&IsWow64Process)},
+    {"GetNativeSystemInfo", Proc(&GetNativeSystemInfo)},
+    {"GetProductInfo", Proc(&GetProductInfo)},
 };
 
 /* The module handle is the address of this object; a load count as on Windows. */
@@ -79,7 +81,7 @@ extern "C" FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
         return nullptr;
     }
     for (const Export &e : kKernel32Exports)
-        if (strcmp(e.name, procName) == 0) return e.proc;
+        if (strcmp(e.name, procName) == 0 && wa::VersionExportPresent(procName)) return e.proc;
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }

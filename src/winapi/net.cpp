@@ -1,0 +1,402 @@
+/*
+ * Network identity of the stand-in.
+ *
+ * Host name: "ComputerName" under HKLM\SYSTEM\CurrentControlSet\Control\ComputerName\ComputerName
+ * when set, else the host's own name.
+ *
+ * Adapters: the host's real interfaces (IPv4 addresses with masks, hardware
+ * addresses, loopback left out), unless the emulated machine configures its own
+ * list under HKLM\SYSTEM\WinapiStandIn\Network:
+ *   "AdapterCount" (REG_DWORD) the number of adapters; 0 means none (ERROR_NO_DATA);
+ *   subkeys "Adapter0", "Adapter1", ... each with
+ *     "Name", "Description" (REG_SZ), "MacAddress" (REG_SZ, "00-1A-2B-3C-4D-5E" or
+ *     with ':'; empty for an adapter without one), "IPAddress" and "SubnetMask"
+ *     (REG_SZ, comma-separated, in list order; default "0.0.0.0"),
+ *     "Index" (REG_DWORD, default position + 1), "Type" (REG_DWORD, default 6).
+ *   "HostNameError" (REG_DWORD) makes gethostname fail with that Winsock code.
+ *
+ * Domain: HKLM\SYSTEM\WinapiStandIn\Domain
+ *   "JoinStatus" (REG_DWORD, NETSETUP_JOIN_STATUS, default 2 = workgroup),
+ *   "JoinName" (REG_SZ, default "WORKGROUP"),
+ *   "JoinError" (REG_DWORD: NetGetJoinInformation fails with it),
+ *   "DomainControllerName" (REG_SZ, flat name without "\\"), "DomainControllerDnsName",
+ *   "DomainControllerAddress", "DomainDnsName" (REG_SZ). Without a joined domain
+ *   and a controller name DsGetDcNameA fails with ERROR_NO_SUCH_DOMAIN.
+ */
+#include "winapi/winapi.h"
+#include "winapi/wa_private.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/utsname.h>
+#if defined(__linux__)
+#include <linux/if_packet.h>
+#endif
+
+#include <atomic>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kComputerNameKey[] = "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName";
+const char kNetworkKey[] = "SYSTEM\\WinapiStandIn\\Network";
+const char kDomainKey[] = "SYSTEM\\WinapiStandIn\\Domain";
+
+std::atomic<int> g_winsockUsers{0};
+
+struct AddressEntry {
+    std::string address;
+    std::string mask;
+};
+
+struct Adapter {
+    std::string name;
+    std::string description;
+    std::vector<BYTE> hardware;
+    std::vector<AddressEntry> addresses;
+    DWORD index = 0;
+    UINT type = MIB_IF_TYPE_ETHERNET;
+};
+
+std::vector<std::string> SplitList(const std::string &text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        std::string item = text.substr(start, comma - start);
+        size_t first = item.find_first_not_of(" \t");
+        size_t last = item.find_last_not_of(" \t");
+        items.push_back(first == std::string::npos ? std::string() : item.substr(first, last - first + 1));
+        start = comma + 1;
+    }
+    return items;
+}
+
+/* "00-1A-2B-3C-4D-5E" or "00:1a:..." -> bytes; at most 8 are kept. */
+std::vector<BYTE> ParseHardwareAddress(const std::string &text) {
+    std::vector<BYTE> bytes;
+    int digits = 0;
+    unsigned value = 0;
+    for (char c : text) {
+        int d = -1;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        if (d < 0) continue;
+        value = value * 16 + static_cast<unsigned>(d);
+        if (++digits == 2) {
+            if (bytes.size() < MAX_ADAPTER_ADDRESS_LENGTH) bytes.push_back(static_cast<BYTE>(value));
+            digits = 0;
+            value = 0;
+        }
+    }
+    return bytes;
+}
+
+/* true when the emulated machine configures its own adapter list. */
+bool EmulatedAdapters(std::vector<Adapter> *adapters) {
+    DWORD count = 0;
+    if (!wa::ReadMachineDword(kNetworkKey, "AdapterCount", &count)) {
+        return false;
+    }
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        const std::string key = std::string(kNetworkKey) + "\\Adapter" + std::to_string(i);
+        Adapter adapter;
+        adapter.index = i + 1;
+        std::string text;
+        DWORD number = 0;
+        if (wa::ReadMachineString(key, "Name", &text)) adapter.name = text;
+        if (wa::ReadMachineString(key, "Description", &text)) adapter.description = text;
+        if (wa::ReadMachineString(key, "MacAddress", &text)) adapter.hardware = ParseHardwareAddress(text);
+        if (wa::ReadMachineDword(key, "Index", &number)) adapter.index = number;
+        if (wa::ReadMachineDword(key, "Type", &number)) adapter.type = number;
+        std::vector<std::string> addresses{"0.0.0.0"};
+        std::vector<std::string> masks;
+        if (wa::ReadMachineString(key, "IPAddress", &text) && !text.empty()) addresses = SplitList(text);
+        if (wa::ReadMachineString(key, "SubnetMask", &text) && !text.empty()) masks = SplitList(text);
+        for (size_t a = 0; a < addresses.size(); ++a) {
+            adapter.addresses.push_back({addresses[a], a < masks.size() ? masks[a] : std::string("0.0.0.0")});
+        }
+        adapters->push_back(adapter);
+    }
+    return true;
+}
+
+Adapter *FindOrAdd(std::vector<Adapter> *adapters, const char *name) {
+    for (Adapter &adapter : *adapters) {
+        if (adapter.name == name) return &adapter;
+    }
+    Adapter adapter;
+    adapter.name = name;
+    adapter.description = name;
+    adapter.index = if_nametoindex(name);
+    adapters->push_back(adapter);
+    return &adapters->back();
+}
+
+/* The host's interfaces, loopback left out. */
+void HostAdapters(std::vector<Adapter> *adapters) {
+    struct ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return;
+    }
+    for (struct ifaddrs *entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        const int family = entry->ifa_addr->sa_family;
+        if (family == AF_INET) {
+            Adapter *adapter = FindOrAdd(adapters, entry->ifa_name);
+            char address[INET_ADDRSTRLEN] = {0};
+            char mask[INET_ADDRSTRLEN] = "0.0.0.0";
+            inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in *>(entry->ifa_addr)->sin_addr, address,
+                      sizeof address);
+            if (entry->ifa_netmask != nullptr) {
+                inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in *>(entry->ifa_netmask)->sin_addr, mask,
+                          sizeof mask);
+            }
+            adapter->addresses.push_back({address, mask});
+        }
+#if defined(__linux__)
+        else if (family == AF_PACKET) {
+            Adapter *adapter = FindOrAdd(adapters, entry->ifa_name);
+            const struct sockaddr_ll *link = reinterpret_cast<const struct sockaddr_ll *>(entry->ifa_addr);
+            size_t length = link->sll_halen < MAX_ADAPTER_ADDRESS_LENGTH ? link->sll_halen : MAX_ADAPTER_ADDRESS_LENGTH;
+            adapter->hardware.assign(link->sll_addr, link->sll_addr + length);
+        }
+#endif
+    }
+    freeifaddrs(list);
+    /* A disconnected adapter reports the empty address, as Windows does. */
+    for (Adapter &adapter : *adapters) {
+        if (adapter.addresses.empty()) adapter.addresses.push_back({"0.0.0.0", "0.0.0.0"});
+    }
+}
+
+void CopyText(char *target, size_t capacity, const std::string &text) {
+    size_t length = text.size() < capacity - 1 ? text.size() : capacity - 1;
+    memcpy(target, text.data(), length);
+    target[length] = '\0';
+}
+
+void FillAddress(IP_ADDR_STRING *entry, const AddressEntry &source, DWORD context) {
+    memset(entry, 0, sizeof *entry);
+    CopyText(entry->IpAddress.String, sizeof entry->IpAddress.String, source.address);
+    CopyText(entry->IpMask.String, sizeof entry->IpMask.String, source.mask);
+    entry->Context = context;
+}
+
+void FillEmptyAddress(IP_ADDR_STRING *entry) { FillAddress(entry, {"0.0.0.0", "0.0.0.0"}, 0); }
+
+/* A NetApi buffer: plain heap memory, freed by NetApiBufferFree. */
+void *NetAlloc(size_t bytes) { return calloc(1, bytes); }
+
+}  // namespace
+
+extern "C" int WSAStartup(WORD versionRequested, LPWSADATA data) {
+    if (data == nullptr) {
+        return WSAEFAULT;
+    }
+    if (LOBYTE(versionRequested) < 1 || (LOBYTE(versionRequested) == 1 && (versionRequested >> 8) < 1)) {
+        return WSAVERNOTSUPPORTED;
+    }
+    memset(data, 0, sizeof *data);
+    const WORD highest = MAKEWORD(2, 2);
+    data->wVersion = LOBYTE(versionRequested) > 2 ? highest : versionRequested;
+    if (LOBYTE(versionRequested) == 2 && (versionRequested >> 8) > 2) data->wVersion = highest;
+    data->wHighVersion = highest;
+    CopyText(data->szDescription, sizeof data->szDescription, "WinSock 2.0");
+    CopyText(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
+    ++g_winsockUsers;
+    return 0;
+}
+
+extern "C" int WSACleanup(void) {
+    int users = g_winsockUsers.load();
+    while (users > 0 && !g_winsockUsers.compare_exchange_weak(users, users - 1)) {
+    }
+    if (users <= 0) {
+        SetLastError(WSANOTINITIALISED);
+        return SOCKET_ERROR;
+    }
+    return 0;
+}
+
+extern "C" int WSAGetLastError(void) { return static_cast<int>(GetLastError()); }
+
+extern "C" int wa_gethostname(char *name, int nameLength) {
+    if (g_winsockUsers.load() <= 0) {
+        SetLastError(WSANOTINITIALISED);
+        return SOCKET_ERROR;
+    }
+    DWORD failure = 0;
+    if (wa::ReadMachineDword(kNetworkKey, "HostNameError", &failure) && failure != 0) {
+        SetLastError(failure);
+        return SOCKET_ERROR;
+    }
+    std::string host;
+    if (!wa::ReadMachineString(kComputerNameKey, "ComputerName", &host) || host.empty()) {
+        struct utsname system;
+        if (uname(&system) == 0) host = system.nodename;
+    }
+    if (name == nullptr || nameLength <= 0 || static_cast<size_t>(nameLength) <= host.size()) {
+        SetLastError(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    memcpy(name, host.c_str(), host.size() + 1);
+    return 0;
+}
+
+extern "C" DWORD GetAdaptersInfo(PIP_ADAPTER_INFO adapterInfo, ULONG *size) {
+    if (size == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::vector<Adapter> adapters;
+    if (!EmulatedAdapters(&adapters)) {
+        HostAdapters(&adapters);
+    }
+    if (adapters.empty()) {
+        return ERROR_NO_DATA;
+    }
+    /* Layout: the adapter records, then the further address entries. */
+    size_t extraEntries = 0;
+    for (const Adapter &adapter : adapters) extraEntries += adapter.addresses.size() - 1;
+    const size_t needed = adapters.size() * sizeof(IP_ADAPTER_INFO) + extraEntries * sizeof(IP_ADDR_STRING);
+    if (adapterInfo == nullptr || *size < needed) {
+        *size = static_cast<ULONG>(needed);
+        return ERROR_BUFFER_OVERFLOW;
+    }
+    memset(adapterInfo, 0, needed);
+    IP_ADDR_STRING *extra = reinterpret_cast<IP_ADDR_STRING *>(adapterInfo + adapters.size());
+    DWORD context = 0x100;
+    for (size_t i = 0; i < adapters.size(); ++i) {
+        const Adapter &source = adapters[i];
+        IP_ADAPTER_INFO *target = adapterInfo + i;
+        target->Next = i + 1 < adapters.size() ? adapterInfo + i + 1 : nullptr;
+        target->ComboIndex = source.index;
+        CopyText(target->AdapterName, sizeof target->AdapterName, source.name);
+        CopyText(target->Description, sizeof target->Description, source.description);
+        target->AddressLength = static_cast<UINT>(source.hardware.size());
+        if (!source.hardware.empty()) memcpy(target->Address, source.hardware.data(), source.hardware.size());
+        target->Index = source.index;
+        target->Type = source.type;
+        IP_ADDR_STRING *previous = &target->IpAddressList;
+        FillAddress(previous, source.addresses[0], context++);
+        for (size_t a = 1; a < source.addresses.size(); ++a) {
+            FillAddress(extra, source.addresses[a], context++);
+            previous->Next = extra;
+            previous = extra++;
+        }
+        FillEmptyAddress(&target->GatewayList);
+        FillEmptyAddress(&target->DhcpServer);
+        FillEmptyAddress(&target->PrimaryWinsServer);
+        FillEmptyAddress(&target->SecondaryWinsServer);
+    }
+    return ERROR_SUCCESS;
+}
+
+extern "C" NET_API_STATUS NetGetJoinInformation(LPCWSTR server, LPWSTR *nameBuffer,
+                                                PNETSETUP_JOIN_STATUS joinStatus) {
+    if (server != nullptr && server[0] != 0) {
+        /* Only the local machine is emulated. */
+        return ERROR_NOT_SUPPORTED;
+    }
+    if (nameBuffer == nullptr || joinStatus == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD failure = 0;
+    if (wa::ReadMachineDword(kDomainKey, "JoinError", &failure) && failure != 0) {
+        return failure;
+    }
+    DWORD status = NetSetupWorkgroupName;
+    wa::ReadMachineDword(kDomainKey, "JoinStatus", &status);
+    std::string name = "WORKGROUP";
+    wa::ReadMachineString(kDomainKey, "JoinName", &name);
+    const std::wstring wide = wa::Widen(name.c_str());
+    WCHAR *buffer = static_cast<WCHAR *>(NetAlloc((wide.size() + 1) * sizeof(WCHAR)));
+    if (buffer == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    memcpy(buffer, wide.c_str(), wide.size() * sizeof(WCHAR));
+    *nameBuffer = buffer;
+    *joinStatus = static_cast<NETSETUP_JOIN_STATUS>(status);
+    return NERR_Success;
+}
+
+extern "C" NET_API_STATUS NetApiBufferFree(LPVOID buffer) {
+    free(buffer);
+    return NERR_Success;
+}
+
+extern "C" DWORD DsGetDcNameA(LPCSTR computerName, LPCSTR domainName, GUID *domainGuid, LPCSTR siteName,
+                              ULONG flags, PDOMAIN_CONTROLLER_INFOA *info) {
+    (void)domainGuid;
+    (void)siteName;
+    if (info == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *info = nullptr;
+    if ((flags & DS_RETURN_FLAT_NAME) && (flags & DS_RETURN_DNS_NAME)) {
+        return ERROR_INVALID_FLAGS;
+    }
+    if (computerName != nullptr && computerName[0] != '\0') {
+        return ERROR_NOT_SUPPORTED;
+    }
+    DWORD status = NetSetupWorkgroupName;
+    wa::ReadMachineDword(kDomainKey, "JoinStatus", &status);
+    std::string flatDomain;
+    std::string controller;
+    if (status != NetSetupDomainName || !wa::ReadMachineString(kDomainKey, "JoinName", &flatDomain) ||
+        !wa::ReadMachineString(kDomainKey, "DomainControllerName", &controller) || controller.empty()) {
+        return ERROR_NO_SUCH_DOMAIN;
+    }
+    std::string dnsDomain = flatDomain;
+    wa::ReadMachineString(kDomainKey, "DomainDnsName", &dnsDomain);
+    if (domainName != nullptr && domainName[0] != '\0') {
+        std::string asked = domainName;
+        if (strcasecmp(asked.c_str(), flatDomain.c_str()) != 0 && strcasecmp(asked.c_str(), dnsDomain.c_str()) != 0) {
+            return ERROR_NO_SUCH_DOMAIN;
+        }
+    }
+    const bool flat = (flags & DS_RETURN_DNS_NAME) == 0 || (flags & DS_RETURN_FLAT_NAME) != 0;
+    std::string dnsController = controller + "." + dnsDomain;
+    wa::ReadMachineString(kDomainKey, "DomainControllerDnsName", &dnsController);
+    std::string address = "\\\\0.0.0.0";
+    std::string text;
+    if (wa::ReadMachineString(kDomainKey, "DomainControllerAddress", &text) && !text.empty()) {
+        address = text.compare(0, 2, "\\\\") == 0 ? text : "\\\\" + text;
+    }
+    const std::string fields[] = {
+        "\\\\" + (flat ? controller : dnsController),
+        address,
+        flat ? flatDomain : dnsDomain,
+        dnsDomain,
+        "Default-First-Site-Name",
+        "Default-First-Site-Name",
+    };
+    size_t bytes = sizeof(DOMAIN_CONTROLLER_INFOA);
+    for (const std::string &field : fields) bytes += field.size() + 1;
+    char *block = static_cast<char *>(NetAlloc(bytes));
+    if (block == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    PDOMAIN_CONTROLLER_INFOA record = reinterpret_cast<PDOMAIN_CONTROLLER_INFOA>(block);
+    char *strings = block + sizeof(DOMAIN_CONTROLLER_INFOA);
+    LPSTR *targets[] = {&record->DomainControllerName, &record->DomainControllerAddress,
+                        &record->DomainName, &record->DnsForestName, &record->DcSiteName, &record->ClientSiteName};
+    for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) {
+        memcpy(strings, fields[i].c_str(), fields[i].size() + 1);
+        *targets[i] = strings;
+        strings += fields[i].size() + 1;
+    }
+    record->DomainControllerAddressType = DS_INET_ADDRESS;
+    record->Flags = 0;
+    *info = record;
+    return ERROR_SUCCESS;
+}
