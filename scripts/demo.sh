@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# The prerequisite handler end to end on an emulated Windows machine.
+#
+#   scripts/demo.sh [--rate KBPS] [--keep-going]
+#
+# Builds the release preset, creates a fresh machine root (agent settings pointing at
+# a local store server, install language 0409, a Reader 10.1.0 registration whose
+# cached AcroRead.msi has gone missing), starts the store server, installs a
+# stand-in msiexec.exe, then runs `prereq -p <patch>` twice: the first run repairs
+# the Reader source, the second finds it available. --rate sets the agent's
+# download rate limit ("DataTransferRate_KBps"), which switches to the throttled
+# ranged download. The root is left in place for inspection.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+
+rate=0
+patch="READER-10.1.1"
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --rate) rate="${2:?--rate needs a number of KB per second}"; shift 2 ;;
+        --rate=*) rate="${1#--rate=}"; shift ;;
+        --patch) patch="${2:?--patch needs a name}"; shift 2 ;;
+        -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "demo: unknown argument $1 (try --help)" >&2; exit 2 ;;
+    esac
+done
+case "$rate" in ''|*[!0-9]*) echo "demo: --rate takes a whole number of KB per second" >&2; exit 2 ;; esac
+
+section() { printf '\n\033[1m== %s ==\033[0m\n' "$*"; }
+indent() { sed 's/^/    /'; }
+
+section "Setup and release build"
+scripts/setup.sh
+cmake --preset release >/dev/null
+cmake --build --preset release
+prereq="$repo/build/release/bin/prereq"
+[ -x "$prereq" ] || { echo "demo: $prereq was not built" >&2; exit 1; }
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-demo.XXXXXX")
+export WINAPI_ROOT="$root"
+server_pid=""
+cleanup() {
+    if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+        kill "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT INT TERM
+
+# ---- The store: the base package for en_US -------------------------------------------
+store="$root/store-files"
+mkdir -p "$store"
+package="300297-AdbeRdr1010_en_US.msi"
+work="$root/msi-build"
+mkdir -p "$work"
+head -c 1048576 /dev/urandom > "$work/payload.dat"
+if command -v wixl >/dev/null 2>&1 &&
+   (cd "$work" && wixl -o "$store/$package" "$repo/scripts/demo/reader_base.wxs") >/dev/null 2>&1; then
+    made="a real MSI made with wixl"
+else
+    cp "$work/payload.dat" "$store/$package"
+    made="a placeholder file (wixl not available)"
+fi
+
+python3 "$repo/scripts/demo/store_server.py" --store "$store" --port-file "$root/store.port" \
+    --log "$root/store-requests.log" &
+server_pid=$!
+for _ in $(seq 1 100); do [ -s "$root/store.port" ] && break; sleep 0.05; done
+[ -s "$root/store.port" ] || { echo "demo: the store server did not start" >&2; exit 1; }
+port=$(cat "$root/store.port")
+: > "$root/store-requests.log"
+
+# ---- The machine -------------------------------------------------------------------------
+installdir='C:\Program Files\Vantrel Agent'
+setupdir='C:\ProgramData\Adobe\Setup\{AC76BA86-7AD7-1033-7B44-AA1000000001}'
+reg() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }   # .reg text escapes backslashes
+mkdir -p "$root/registry"
+cat > "$root/registry/HKLM.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Vantrel\\DAZered]
+"DAZeredInstallDir"="$(reg "$installdir")"
+"DAZeredVersion"="7.2.0"
+"MSPName"="Demo MSP"
+"CustomerName"="Demo Customer"
+"CustomerId"="DEMO1"
+"VTProductCode"="RERI"
+"EnableDistributionServer"="no"
+"EnableDSRoute"="no"
+"ProxyEnabled"="no"
+"DataTransferRate_KBps"="$rate"
+"DAZeredLogLevel"=dword:00000002
+"VTEventEnabled"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Vantrel\\DAZered\\ServerInfo]
+"VTServerName"="localhost"
+"VTServerFlatName"="localhost"
+"VTServerIPAddress"="127.0.0.1"
+"VTServerSecIPAddress"="127.0.0.1"
+"VTLastAccessName"="127.0.0.1"
+"VTServerPort"="$port"
+"VTServerProtocol"="http"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Vantrel\\DAZered\\SystemDetails]
+"DAZeredResourceID"="demo-resource-1"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName]
+"ComputerName"="DEMO-PC"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\Language]
+"Default"="0409"
+"InstallLanguage"="0409"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{AC76BA86-7AD7-1033-7B44-AA1000000001}]
+"DisplayVersion"="10.1.0"
+"InstallSource"="$(reg "$setupdir")\\\\"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\Products\\68AB67CA7DA73301B744AA0100000010\\SourceList]
+"LastUsedSource"="n;1;$(reg "$setupdir")\\\\"
+"PackageName"="AcroRead.msi"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\Products\\68AB67CA7DA73301B744AA0100000010\\SourceList\\Net]
+"1"="$(reg "$setupdir")\\\\"
+
+EOF
+# Reader's setup folder is there, but its cached package has gone missing.
+mkdir -p "$root/drive_c/ProgramData/Adobe/Setup/{AC76BA86-7AD7-1033-7B44-AA1000000001}"
+mkdir -p "$root/drive_c/Program Files/Vantrel Agent"
+mkdir -p "$root/drive_c/Windows/system32"
+install -m 0755 "$repo/scripts/demo/msiexec.sh" "$root/drive_c/Windows/system32/msiexec.exe"
+: > "$root/msiexec-runs.log"
+
+logfile="$root/drive_c/Program Files/Vantrel Agent/logs/rozedidavevazez.log"
+cached="$root/drive_c/ProgramData/Adobe/Setup/{AC76BA86-7AD7-1033-7B44-AA1000000001}/AcroRead.msi"
+
+# The Reader's Installer keys of the hive, as .reg text.
+installer_keys() {
+    awk '/^\[/ { show = ($0 ~ /68AB67CA7DA7/ || $0 ~ /\{AC76BA86-7AD7-/) } show && NF' "$root/registry/HKLM.reg" | indent
+}
+lines_from() { tail -n +"$(( $2 + 1 ))" "$1" 2>/dev/null || true; }
+count_lines() { if [ -f "$1" ]; then wc -l < "$1"; else echo 0; fi; }
+
+section "Machine"
+echo "machine root:   $root"
+echo "store server:   http://127.0.0.1:$port/store/ (pid $server_pid)"
+echo "package:        \\store\\$package, $(stat -c %s "$store/$package") bytes, $made"
+if [ "$rate" = 0 ]; then
+    echo "transfer rate:  no limit (plain download)"
+else
+    echo "transfer rate:  $rate KB/s (throttled download: HEAD, then ranges of $(( rate * 500 )) bytes)"
+    echo "                note: the throttled download does not create the patches folder; it is created here"
+    mkdir -p "$root/drive_c/Program Files/Vantrel Agent/patches"
+fi
+echo "agent folder:   $installdir"
+echo "cached package: $setupdir\\AcroRead.msi ($( [ -f "$cached" ] && echo present || echo missing))"
+
+section "Installer registration before"
+installer_keys
+
+run_prereq() {
+    local n=$1 log_before req_before msi_before started ended rc
+    log_before=$(count_lines "$logfile")
+    req_before=$(count_lines "$root/store-requests.log")
+    msi_before=$(count_lines "$root/msiexec-runs.log")
+    section "Run $n: prereq -p $patch"
+    started=$(date +%s%N)
+    set +e
+    "$prereq" -p "$patch" > "$root/run$n.stdout" 2> "$root/run$n.stderr"
+    rc=$?
+    set -e
+    ended=$(date +%s%N)
+    echo "exit code: $rc   (took $(( (ended - started) / 1000000 )) ms)"
+    echo "standard output:"; indent < "$root/run$n.stdout"
+    if [ -s "$root/run$n.stderr" ]; then echo "standard error:"; indent < "$root/run$n.stderr"; fi
+    echo "log (new lines of rozedidavevazez.log):"
+    lines_from "$logfile" "$log_before" | indent
+    echo "requests to the store:"
+    lines_from "$root/store-requests.log" "$req_before" | indent
+    [ "$(count_lines "$root/store-requests.log")" -gt "$req_before" ] || echo "    (none)"
+    echo "msiexec:"
+    lines_from "$root/msiexec-runs.log" "$msi_before" | indent
+    [ "$(count_lines "$root/msiexec-runs.log")" -gt "$msi_before" ] || echo "    (not run)"
+    printf -v "rc$n" '%s' "$rc"
+    printf -v "req$n" '%s' "$(( $(count_lines "$root/store-requests.log") - req_before ))"
+    printf -v "msi$n" '%s' "$(( $(count_lines "$root/msiexec-runs.log") - msi_before ))"
+}
+
+run_prereq 1
+section "Installer registration after run 1"
+installer_keys
+echo "cached package: $( [ -f "$cached" ] && echo present || echo missing)"
+echo "downloaded:     $(ls "$root/drive_c/Program Files/Vantrel Agent/patches/" 2>/dev/null | tr '\n' ' ')"
+
+run_prereq 2
+
+section "Summary"
+echo "run 1: exit code $rc1, $req1 store request(s), msiexec started $( [ "$msi1" -gt 0 ] && echo yes || echo no)"
+echo "run 2: exit code $rc2, $req2 store request(s), msiexec started $( [ "$msi2" -gt 0 ] && echo yes || echo no)"
+echo "machine root left for inspection: $root"
+echo "  hive:    $root/registry/HKLM.reg"
+echo "  log:     $logfile"
+echo "  store:   $root/store-requests.log"
+echo "  msiexec: $root/msiexec-runs.log"

@@ -1,0 +1,202 @@
+/* execute: exit-code folding, remarks, time limit, working directory, log lines. */
+#include "log/log.h"
+#include "platform/errors.h"
+#include "platform/process.h"
+#include "support/scratch_root.h"
+#include "winapi/wa_process_hooks.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+namespace {
+
+using vt_test::ReadWholeFile;
+
+/* Sends the log to a temporary file at the highest level; Text() gives its lines
+ * without time stamp and thread id ("[INFO] text"). */
+class LogCapture {
+public:
+    LogCapture() {
+        stream_ = tmpfile();
+        SetLogFilePtr(stream_);
+        InitLogDefaults();
+        SetLogLevel(4);
+    }
+    ~LogCapture() {
+        gv_logFilePtr = nullptr;
+        if (stream_ != nullptr) fclose(stream_);
+        ReleaseLogSettings();
+    }
+    std::string Text() const {
+        fflush(stream_);
+        std::string all;
+        rewind(stream_);
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, stream_)) > 0) all.append(buf, n);
+        static const std::regex prefix(R"(\[ [^\]]* \] \[ \d+ \] )");
+        return std::regex_replace(all, prefix, "");
+    }
+
+private:
+    FILE *stream_ = nullptr;
+};
+
+std::string Cwd() {
+    char buf[4096] = {0};
+    GetCurrentDirectoryA(sizeof buf, buf);
+    return buf;
+}
+
+std::string ErrorText(DWORD code) {
+    char *text = GetErrorText(code);
+    std::string out = text ? text : "";
+    free(text);
+    return out;
+}
+
+class ExecuteTest : public ::testing::Test {
+protected:
+    void SetUp() override { wa_test::SetProcessWaitScale(0); }
+    void TearDown() override {
+        wa_test::SetProcessWaitScale(0);
+        free(remarks);
+    }
+
+    void Script(const std::string &windowsPath, const std::string &body) {
+        const std::string host = root.Host(windowsPath);
+        vt_test::MakeDirs(host.substr(0, host.rfind('/')));
+        vt_test::WriteWholeFile(host, "#!/bin/sh\n" + body);
+        chmod(host.c_str(), 0755);
+    }
+
+    DWORD Run(const char *dir, const char *line, int minutes) {
+        free(remarks);
+        remarks = nullptr;
+        return execute(dir, line, &remarks, minutes, 0);
+    }
+
+    vt_test::ScratchRoot root;
+    LogCapture log;
+    char *remarks = nullptr;
+};
+
+TEST_F(ExecuteTest, ExitCodesFoldAndRemarksNameTheCodeAsReturned) {
+    Script("C:\\t\\code.exe", "echo \"$1\" > \"$WINAPI_EXIT_CODE_FILE\"\n");
+    const struct {
+        DWORD exitCode;
+        DWORD result;
+    } cases[] = {{0, 0}, {3010, 0}, {1641, 0}, {1508, 0}, {1603, 1603}, {1, 1}, {3011, 3011}};
+    for (const auto &c : cases) {
+        const std::string line = "C:\\t\\code.exe " + std::to_string(c.exitCode);
+        EXPECT_EQ(Run(nullptr, line.c_str(), 5), c.result) << c.exitCode;
+        ASSERT_NE(remarks, nullptr);
+        EXPECT_EQ(remarks, ErrorText(c.exitCode)) << "remark is the text of the code as returned";
+        EXPECT_NE(log.Text().find("[INFO] execute : Exit code for the application : " + std::to_string(c.exitCode) +
+                                  " \n"),
+                  std::string::npos);
+    }
+    EXPECT_NE(ErrorText(3010), ErrorText(0)) << "the 3010 remark must not be the success text";
+}
+
+TEST_F(ExecuteTest, MissingProgramGivesFileNotFoundAndRestoresTheDirectory) {
+    vt_test::MakeDirs(root.Host("C:\\work"));
+    vt_test::MakeDirs(root.Host("C:\\t"));
+    const std::string before = Cwd();
+    EXPECT_EQ(Run("C:\\work", "C:\\t\\missing.exe /qn", 100), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Cwd(), before);
+    ASSERT_NE(remarks, nullptr);
+    EXPECT_EQ(remarks, ErrorText(ERROR_FILE_NOT_FOUND));
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("[INFO] execute : Failed to Create the Process for the application \n"), std::string::npos);
+    EXPECT_NE(text.find("[INFO] execute : Remarks from the CreateProcess is " + ErrorText(2) +
+                        " for the executable C:\\t\\missing.exe /qn \n"),
+              std::string::npos);
+}
+
+TEST_F(ExecuteTest, WorkingDirectoryIsUsedAndRestoredWithItsLogLines) {
+    Script("C:\\t\\pwd.exe", "pwd > \"$WINAPI_ROOT/drive_c/pwd.txt\"\n");
+    vt_test::MakeDirs(root.Host("C:\\Agent\\patches"));
+    const std::string before = Cwd();
+    EXPECT_EQ(Run("C:\\Agent\\patches", "C:\\t\\pwd.exe", 1), 0u);
+    EXPECT_EQ(Cwd(), before);
+    EXPECT_EQ(ReadWholeFile(root.Host("C:\\pwd.txt")), root.Host("C:\\Agent\\patches") + "\n");
+    const std::string expected = "[DEBUG] @@@@@@@@ Inside execute Method @@@@@@@@ \n"
+                                 "[INFO] execute : Current Working Directory : " + before + " \n"
+                                 "[INFO] execute : Executing Application Source : C:\\t\\pwd.exe \n"
+                                 "[INFO] execute : Set Working Directory : C:\\Agent\\patches \n"
+                                 "[INFO] execute : Process successfully created for application C:\\t\\pwd.exe \n"
+                                 "[INFO] execute : Exit code for the application : 0 \n"
+                                 "[INFO] execute : Remarks from the CreateProcess is " + ErrorText(0) +
+                                 " for the executable C:\\t\\pwd.exe \n"
+                                 "[DEBUG] @@@@@@@@ End Of execute Method @@@@@@@@ \n";
+    EXPECT_EQ(log.Text(), expected);
+}
+
+TEST_F(ExecuteTest, NoWorkingDirectoryMeansNoDirectoryLines) {
+    Script("C:\\t\\ok.exe", "exit 0\n");
+    const std::string before = Cwd();
+    EXPECT_EQ(Run(nullptr, "C:\\t\\ok.exe", 1), 0u);
+    EXPECT_EQ(Run("", "C:\\t\\ok.exe", 1), 0u) << "an empty directory counts as none";
+    EXPECT_EQ(Cwd(), before);
+    EXPECT_EQ(log.Text().find("Working Directory"), std::string::npos);
+}
+
+TEST_F(ExecuteTest, ZeroMinutesReturnsWithoutWaiting) {
+    Script("C:\\t\\late.exe", "while [ ! -f \"$WINAPI_ROOT/drive_c/go\" ]; do sleep 0.01; done\n"
+                              "echo done > \"$WINAPI_ROOT/drive_c/finished\"\n");
+    EXPECT_EQ(Run(nullptr, "C:\\t\\late.exe", 0), 0u);
+    ASSERT_NE(remarks, nullptr);
+    EXPECT_EQ(remarks, ErrorText(0));
+    EXPECT_FALSE(vt_test::PathExists(root.Host("C:\\finished"))) << "execute waited for the program";
+    EXPECT_EQ(log.Text().find("Exit code"), std::string::npos);
+    vt_test::WriteWholeFile(root.Host("C:\\go"), "");
+    for (int i = 0; i < 400 && !vt_test::PathExists(root.Host("C:\\finished")); ++i) usleep(5000);
+    EXPECT_TRUE(vt_test::PathExists(root.Host("C:\\finished")));
+}
+
+TEST_F(ExecuteTest, ProgramPastItsLimitIsTerminated) {
+    Script("C:\\t\\hang.exe", "echo $$ > \"$WINAPI_ROOT/drive_c/pid\"\nsleep 30\n");
+    vt_test::MakeDirs(root.Host("C:\\work"));
+    wa_test::SetProcessWaitScale(600000);  // 100 minutes become 10 ms
+    const std::string before = Cwd();
+    EXPECT_EQ(Run("C:\\work", "C:\\t\\hang.exe /qn", 100), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(Cwd(), before);
+    ASSERT_NE(remarks, nullptr);
+    EXPECT_EQ(remarks, ErrorText(WAIT_TIMEOUT));
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("[INFO] execute : Terminating the Process for application C:\\t\\hang.exe /qn as time is "
+                        "exceeded 100 Minutes \n[INFO] execute : The process has been successfully terminated ..! \n"),
+              std::string::npos)
+        << text;
+    const std::string pid = ReadWholeFile(root.Host("C:\\pid"));
+    if (!pid.empty()) {
+        const std::string stat = ReadWholeFile("/proc/" + std::to_string(atoi(pid.c_str())) + "/stat");
+        EXPECT_TRUE(stat.empty() || stat.find(") Z") != std::string::npos) << "still running: " << stat;
+    }
+}
+
+TEST_F(ExecuteTest, CallsThatRunNothing) {
+    const std::string before = Cwd();
+    EXPECT_EQ(Run("C:\\no such folder", "sh -c true", 1), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    ASSERT_NE(remarks, nullptr);
+    EXPECT_EQ(remarks, ErrorText(ERROR_FILE_NOT_FOUND));
+    EXPECT_NE(log.Text().find("[ERROR] execute : Failed to set the WorkingDirectory C:\\no such folder \n "),
+              std::string::npos);
+    EXPECT_EQ(log.Text().find("Process successfully created"), std::string::npos);
+
+    vt_test::MakeDirs(root.Host("C:\\work"));
+    EXPECT_EQ(Run("C:\\work", nullptr, 1), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    ASSERT_NE(remarks, nullptr);
+    EXPECT_EQ(remarks, ErrorText(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Cwd(), before);
+}
+
+}  // namespace
