@@ -7,8 +7,8 @@
  *   "dir\file"     -> relative to the process's real current directory
  *   "/any/path"    -> a POSIX absolute path: not re-rooted, only '\' becomes '/'
  *
- * '\' and '/' both separate components; "." and ".." are resolved by text, as
- * Windows does. Each component is looked up with its exact spelling first; when
+ * '\' and '/' both separate components; "." and ".." are resolved by text, and
+ * trailing dots and blanks of names dropped, as Windows does. Each component is looked up with its exact spelling first; when
  * that name is absent, the folder is searched for a name that matches without
  * regard to case. A component that matches nothing keeps the spelling it was
  * given (so that it can be created), and so do all components after it.
@@ -50,15 +50,18 @@ std::vector<std::string> SplitComponents(const std::string &text) {
     return parts;
 }
 
-/* "." and ".." by text; ".." never climbs above the start. */
+/* "." and ".." by text; ".." never climbs above the start. Trailing dots and
+ * blanks of a name are dropped, as Windows does ("file." names "file"). */
 std::vector<std::string> Normalise(const std::vector<std::string> &parts) {
     std::vector<std::string> out;
-    for (const std::string &p : parts) {
+    for (std::string p : parts) {
         if (p == ".") continue;
         if (p == "..") {
             if (!out.empty()) out.pop_back();
             continue;
         }
+        while (!p.empty() && (p.back() == '.' || p.back() == ' ')) p.pop_back();
+        if (p.empty()) continue;
         out.push_back(p);
     }
     return out;
@@ -300,8 +303,12 @@ extern "C" BOOL SetCurrentDirectoryA(LPCSTR path) {
     if (chdir(host.c_str()) != 0) {
         const int err = errno;
         struct stat st;
-        if (err == ENOTDIR && stat(host.c_str(), &st) == 0)
+        const size_t slash = host.find_last_of('/');
+        const std::string parent = slash == std::string::npos ? "." : host.substr(0, slash == 0 ? 1 : slash);
+        if (err == ENOTDIR && stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
             SetLastError(ERROR_DIRECTORY);
+        else if (err == ENOENT && !(stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+            SetLastError(ERROR_PATH_NOT_FOUND);
         else
             SetLastError(wa::ErrnoToWin32(err));
         return FALSE;
