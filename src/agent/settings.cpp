@@ -191,7 +191,7 @@ void NormaliseTransferRate() {
             writeZero = true;
         }
     }
-    free(text);
+    ReplaceText(&text, nullptr);
     if (writeZero) {
         SetDataTransferRate(0);
     }
@@ -261,11 +261,11 @@ int InitializeServerDetailsFromRegistry(void) {
         return VT_SETTINGS_MISSING;
     }
     gv_serverHttpPort = vt_agent::DecimalValue(text);
-    free(text);
+    ReplaceText(&text, nullptr);
 
     ReadText(VT_SERVERINFO_KEY, "VTServerSecurePort", &text);
     gv_serverSecurePort = SecurePortFrom(text, gv_serverHttpPort);
-    free(text);
+    ReplaceText(&text, nullptr);
 
     ReadText(VT_SERVERINFO_KEY, "VTServerProtocol", &text);
     SetProtocol(&gv_serverProtocol, text);
@@ -297,11 +297,11 @@ int InitializeDSServerDetailsFromRegistry(void) {
         return VT_SETTINGS_MISSING;
     }
     gv_dsHttpPort = vt_agent::DecimalValue(text);
-    free(text);
+    ReplaceText(&text, nullptr);
 
     ReadText(VT_SERVERINFO_KEY, "DistributionServerSecurePort", &text);
     gv_dsSecurePort = SecurePortFrom(text, gv_dsHttpPort);
-    free(text);
+    ReplaceText(&text, nullptr);
 
     if (ReadText(VT_SERVERINFO_KEY, "DistributionServerIPAddress", &gv_dsIPAddress) != ERROR_SUCCESS) {
         LogError("InitializeDSServerDetailsFromRegistry : Error while fetching Reporting server ipaddress from "
@@ -339,7 +339,7 @@ int GetEnableDSRoute(void) {
         if (text[0] != '\0') {
             gv_enableDSRoute = EqualsNoCase(text, "yes") ? 1 : 0;
         }
-        free(text);
+        ReplaceText(&text, nullptr);
         return ERROR_SUCCESS;
     }
     gv_enableDSRoute = 0;
@@ -352,7 +352,7 @@ int IsChecksumEnabled(void) {
     if (ReadText(VT_AGENT_KEY, "EnableChecksum", &text) == ERROR_SUCCESS) {
         enabled = EqualsNoCase(text, "yes") ? 1 : 0;
     }
-    free(text);
+    ReplaceText(&text, nullptr);
     return enabled;
 }
 
@@ -504,4 +504,35 @@ int InitializeAgentParameters(void) {
 
     LogDebug("@@@@@@@@ End Of InitializeAgentParameters Method @@@@@@@@ \n");
     return VT_SETTINGS_OK;
+}
+
+void ResetAgentSettings(void) {
+    char **texts[] = {
+        &gv_serverName, &gv_serverFlatName, &gv_serverIPAddress, &gv_serverSecIPAddress, &gv_lastAccessName,
+        &gv_dsEnabled, &gv_dsServerName, &gv_dsServerFlatName, &gv_dsIPAddress, &gv_dsSecIPAddress,
+        &gv_dsLastAccessName, &gv_agentVersion, &gv_mspName, &gv_customerName, &gv_customerId,
+        &gv_remoteOfficeName, &gv_remoteOfficeId, &gv_serverDataPath, &gv_agentResourceId, &gv_tempDir,
+        &gv_ifModifiedSinceKey, &gv_callerContext, &gv_proxyServerName, &gv_localComputerName,
+        &gv_localIPAddresses, &gv_localMACAddresses, &gv_domainController, &gv_clientNamespace,
+    };
+    for (char **text : texts) {
+        ReplaceText(text, nullptr);
+    }
+    ReplaceText(&gv_serverProtocol, vt_agent::NewText("http"));
+    ReplaceText(&gv_dsProtocol, vt_agent::NewText("http"));
+    ReplaceText(&gv_vtProductCode, vt_agent::NewText("RERI"));
+    ReplaceText(&gv_remoteOfficeMgmt, vt_agent::NewText("NO"));
+    ReplaceText(&gv_proxyEnabled, vt_agent::NewText("NO"));
+    ReplaceText(&gv_proxyByPass, vt_agent::NewText("<local>"));
+    ReplaceText(&gv_proxyUserName, vt_agent::NewText(""));
+    ReplaceText(&gv_proxyPassword, vt_agent::NewText(""));
+    gv_serverHttpPort = gv_serverSecurePort = gv_serverPort = 0;
+    gv_dsHttpPort = gv_dsSecurePort = gv_dsPort = 0;
+    gv_enableDSRoute = 0;
+    gv_blockCrashedConfig = gv_shutdownBlocked = 0;
+    gv_checksumEnabled = 1;
+    gv_httpRequestTimeout = 60000;
+    gv_httpConnectionTimeout = 30000;
+    gv_dataTransferRateKBps = 1024;
+    gv_isDomainJoined = 1;
 }

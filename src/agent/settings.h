@@ -108,3 +108,6 @@ int SetLastAccessName(const char *accessName);
 int SetDSLastAccessName(const char *accessName);
 /* Copies the distribution-server values over the management-server values. */
 void SwitchToDistributionServerRoute(void);
+/* Frees every value of this module and restores the initial values, for an
+ * embedding program that loads the settings again. */
+void ResetAgentSettings(void);

@@ -6,7 +6,9 @@
  */
 #include <stdlib.h>
 
+#include "agent/settings.h"
 #include "log/log.h"
+#include "prereq/reader.h"
 #include "util/strings.h"
 
 /* The value given after -p; null until the command line names one. */
@@ -52,7 +54,9 @@ int main(int argc, char **argv) {
     if (gv_patchName == nullptr) return kExitNoPatchName;
 
     /* Step 4: load the agent settings (result not examined). */
+    InitializeAgentParameters();
     /* Step 5: check the Reader source and repair it when needed. */
+    if (IsReaderSourceAvailable() != 0) InstallReaderBase();
 
     return 0;
 }

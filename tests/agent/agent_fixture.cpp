@@ -1,0 +1,149 @@
+#include "agent_fixture.h"
+
+#include <regex>
+
+#include "agent/settings.h"
+#include "log/log.h"
+#include "util/locks.h"
+
+namespace agent_test {
+
+Hive &Hive::Set(const std::string &key, const std::string &name, const std::string &regValue) {
+    for (auto &entry : keys_) {
+        if (entry.first != key) continue;
+        for (auto &value : entry.second) {
+            if (value.first == name) {
+                value.second = regValue;
+                return *this;
+            }
+        }
+        entry.second.emplace_back(name, regValue);
+        return *this;
+    }
+    keys_.push_back({key, {{name, regValue}}});
+    return *this;
+}
+
+Hive &Hive::SetText(const std::string &key, const std::string &name, const std::string &text) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '\\' || c == '"') escaped.push_back('\\');
+        escaped.push_back(c);
+    }
+    return Set(key, name, "\"" + escaped + "\"");
+}
+
+Hive &Hive::Remove(const std::string &key, const std::string &name) {
+    for (auto &entry : keys_) {
+        if (entry.first != key) continue;
+        for (auto it = entry.second.begin(); it != entry.second.end(); ++it) {
+            if (it->first == name) {
+                entry.second.erase(it);
+                return *this;
+            }
+        }
+    }
+    return *this;
+}
+
+std::string Hive::Render() const {
+    std::string text;
+    for (const auto &entry : keys_) {
+        text += "[" + entry.first + "]\n";
+        for (const auto &value : entry.second) {
+            text += "\"" + value.first + "\"=" + value.second + "\n";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+Hive CompleteAgentHive() {
+    Hive hive;
+    hive.SetText(AGENT_KEY, "EnableDistributionServer", "no")
+        .SetText(AGENT_KEY, "ProxyEnabled", "no")
+        .SetText(AGENT_KEY, "DAZeredVersion", "7.2.1")
+        .SetText(AGENT_KEY, "MSPName", "Acme MSP")
+        .SetText(AGENT_KEY, "CustomerName", "Acme")
+        .SetText(AGENT_KEY, "CustomerId", "ABC")
+        .SetText(AGENT_KEY, "VTProductCode", "RERI")
+        .SetText(AGENT_KEY, "DAZeredInstallDir", "C:\\Program Files\\Vantrel\\Agent")
+        .SetText(AGENT_KEY, "RemoteOfficeName", "Branch 7")
+        .SetText(AGENT_KEY, "RemoteOfficeID", "7")
+        .Set(AGENT_KEY, "HTTPRequestTimeout", "dword:00007530")
+        .SetText(AGENT_KEY, "DataTransferRate_KBps", "512")
+        .SetText(AGENT_KEY, "EnableDSRoute", "no")
+        .SetText(AGENT_KEY, "EnableChecksum", "yes")
+        .SetText(SERVERINFO_KEY, "VTServerName", "vt.corp.local")
+        .SetText(SERVERINFO_KEY, "VTServerFlatName", "VTSRV")
+        .SetText(SERVERINFO_KEY, "VTServerIPAddress", "10.1.2.3")
+        .SetText(SERVERINFO_KEY, "VTServerSecIPAddress", "10.1.2.4")
+        .SetText(SERVERINFO_KEY, "VTLastAccessName", "10.1.2.3")
+        .SetText(SERVERINFO_KEY, "VTServerPort", "8020")
+        .SetText(SERVERINFO_KEY, "VTServerProtocol", "http")
+        .SetText(SYSTEMDETAILS_KEY, "DAZeredResourceID", "4711")
+        .SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName",
+                 "ComputerName", "PC01")
+        .Set("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Network", "AdapterCount", "dword:00000001")
+        .SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Network\\Adapter0", "MacAddress", "00-1A-2B-3C-4D-5E")
+        .SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Network\\Adapter0", "IPAddress", "192.168.1.10")
+        .SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Network\\Adapter0", "SubnetMask", "255.255.255.0")
+        .Set("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Domain", "JoinStatus", "dword:00000003")
+        .SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Domain", "JoinName", "Corp.Local")
+        .SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Domain", "DomainControllerName", "DC01");
+    return hive;
+}
+
+LogCapture::LogCapture() {
+    CloseLogFile();
+    ReleaseLogSettings();
+    InitMutex();
+    dir_ = vt_test::MakeTempDir("agent-log.");
+    InitLogDefaults();
+    SetLogParameters("agent.log", dir_.c_str(), 3);
+    OpenLogFile();
+    path_ = dir_ + "/agent.log";
+}
+
+LogCapture::~LogCapture() {
+    CloseLogFile();
+    ReleaseLogSettings();
+}
+
+std::string LogCapture::Text() const { return vt_test::ReadWholeFile(path_); }
+
+std::vector<std::string> SplitLogMessages(const std::string &text) {
+    static const std::regex prefix(
+        R"(\[ \d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}:\d{3} \] \[ -?\d+ \] \[(INFO|ERROR|DEBUG|TRACE)\] )");
+    std::vector<std::string> messages;
+    std::vector<std::pair<size_t, std::pair<size_t, std::string>>> starts;
+    for (std::sregex_iterator it(text.begin(), text.end(), prefix), end; it != end; ++it) {
+        starts.push_back({static_cast<size_t>(it->position()), {static_cast<size_t>(it->length()), (*it)[1].str()}});
+    }
+    for (size_t i = 0; i < starts.size(); ++i) {
+        size_t begin = starts[i].first + starts[i].second.first;
+        size_t end = i + 1 < starts.size() ? starts[i + 1].first : text.size();
+        std::string body = text.substr(begin, end - begin);
+        /* The close line of the log is no message of ours. */
+        size_t close = body.find("Log close time: ");
+        if (close != std::string::npos) body.erase(close);
+        messages.push_back(starts[i].second.second + " " + body);
+    }
+    return messages;
+}
+
+std::vector<std::string> LogCapture::Messages() const { return SplitLogMessages(Text()); }
+
+std::vector<std::string> LogCapture::Messages(const std::string &tag) const {
+    std::vector<std::string> selected;
+    for (const std::string &message : Messages()) {
+        if (message.compare(0, tag.size() + 1, tag + " ") == 0) selected.push_back(message.substr(tag.size() + 1));
+    }
+    return selected;
+}
+
+AgentTest::AgentTest() { ResetAgentSettings(); }
+
+AgentTest::~AgentTest() { ResetAgentSettings(); }
+
+}  // namespace agent_test
