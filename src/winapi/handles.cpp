@@ -33,6 +33,7 @@ HandleTable &Table() {
 }
 
 constexpr uintptr_t kHandleStep = 4;
+constexpr size_t kMinSlots = 64;
 
 bool SlotOf(HANDLE h, size_t *slot) {
     const uintptr_t v = reinterpret_cast<uintptr_t>(h);
@@ -56,9 +57,9 @@ HANDLE InsertHandle(std::shared_ptr<HandleObject> object) {
     HandleTable &t = Table();
     std::lock_guard<std::mutex> guard(t.lock);
     size_t slot = t.slots.size();
-    /* Grow while the table is at least half full; otherwise take the next free
-     * slot after the one handed out last. */
-    if (t.used * 2 < t.slots.size()) {
+    /* Grow while the table is small or at least half full; otherwise take the
+     * next free slot after the one handed out last. */
+    if (t.slots.size() >= kMinSlots && t.used * 2 < t.slots.size()) {
         for (size_t n = 0; n < t.slots.size(); ++n) {
             const size_t i = (t.next + n) % t.slots.size();
             if (!t.slots[i]) {
