@@ -1,0 +1,287 @@
+/* The criteria language: what parses, how chains group, and what each comparison
+ * selects for every column type. */
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tamsel/criteria.h"
+#include "tamsel_support.h"
+#include "util/locks.h"
+
+namespace {
+
+using tamsel_test::AddRow;
+using tamsel_test::ColumnTexts;
+using tamsel_test::DefineTable;
+
+/* The tree as a fully parenthesised text. */
+std::string Shape(const CriteriaNode *node)
+{
+    if (node == nullptr)
+        return "<null>";
+    if (node->columnName != nullptr) {
+        static const char *ops[] = {"?", "<", ">", "<=", ">=", "=", "!=", "and", "or"};
+        return std::string(node->columnName) + ops[node->op] + node->literal;
+    }
+    return "(" + Shape(node->left) + (node->op == CRITERIA_AND ? " and " : " or ") + Shape(node->right) + ")";
+}
+
+std::string ParsedShape(const char *criteria)
+{
+    CriteriaNode *tree = ParseCriteria(criteria);
+    std::string shape = tree != nullptr ? Shape(tree) : "<refused>";
+    FreeCriteria(tree);
+    return shape;
+}
+
+TEST(CriteriaParseTest, AcceptedTexts)
+{
+    struct {
+        const char *criteria;
+        const char *shape;
+    } cases[] = {
+        {"PARAM_NAME='RESOURCE_ID'", "PARAM_NAME='RESOURCE_ID'"},
+        {"a=1 and (b=2 or c=3)", "(a=1 and (b=2 or c=3))"},
+        {"(a=1)", "a=1"},
+        {"a = 1", "a=1"},
+        {" \ta\t>=\t10 ", "a>=10"},
+        {"5 < AGE", "AGE<5"}, /* the literal stays on the right, the operator unchanged */
+        {"n = 1.5", "n=1.5"},
+        {"a != 'x y'", "a!='x y'"},
+        {"a<=''", "a<=''"},
+        {"a='RESOURCE_ID9_x'", "a='RESOURCE_ID9_x'"},
+        {"a='!\"#$%&()*+,-./:<=>?@[\\]^`{|}~ 09'", "a='!\"#$%&()*+,-./:<=>?@[\\]^`{|}~ 09'"},
+        {"AND=1", "AND=1"}, /* keywords are lower case only */
+        {"Or=1 or andy=2", "(Or=1 or andy=2)"},
+        {"a=1\nb=2", "b=2"}, /* several lines: the last line's tree */
+        {"((((a>1))))", "a>1"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ParsedShape(c.criteria), c.shape) << c.criteria;
+
+    CriteriaNode *tree = ParseCriteria("PARAM_NAME='RESOURCE_ID'");
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->op, CRITERIA_EQ);
+    EXPECT_EQ(tree->parent, nullptr);
+    FreeCriteria(tree);
+    tree = ParseCriteria("a=1 or b=2");
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->left->parent, tree);
+    EXPECT_EQ(tree->right->parent, tree);
+    FreeCriteria(tree);
+}
+
+TEST(CriteriaParseTest, RefusedTextsThenAValidOne)
+{
+    const char *refused[] = {
+        "a=1 AND b=2", "a<>1", "", "   ", "a=", "a=1 and", "(a=1", "a=1)", "a=-1", "a='x;y'", "a='\ttab'",
+        "a='_x'", "a='\xc3\xa9'", "_a=1", "a=1.", "a=.5", "a='open", "a=1 b=2", "a=1 and and b=2", "1=2",
+        "a=b", "\x01", "a='it''s'", "a=1\n\nb=2", "a=1\n", "a==1", "a=!1", "()", "a=1 or", "a=1 \x80",
+    };
+    for (const char *criteria : refused) {
+        EXPECT_EQ(ParsedShape(criteria), "<refused>") << criteria;
+        /* Nothing of a failed parse is seen by the next one. */
+        EXPECT_EQ(ParsedShape("a=1"), "a=1") << "after " << criteria;
+    }
+    EXPECT_EQ(ParseCriteria(nullptr), nullptr);
+}
+
+TEST(CriteriaParseTest, ChainsGroupToTheRight)
+{
+    /* Each row of values tells the right grouping from the left one. */
+    struct {
+        const char *chain;
+        const char *rightGrouped;
+        const char *leftGrouped;
+        const char *a, *b, *c, *d;
+    } cases[] = {
+        {"a=1 or b=2 and c=3", "a=1 or (b=2 and c=3)", "(a=1 or b=2) and c=3", "1", "0", "0", "0"},
+        {"a=1 and b=2 or c=3", "a=1 and (b=2 or c=3)", "(a=1 and b=2) or c=3", "0", "0", "3", "0"},
+        {"a=1 and b=2 and c=3 or d=4", "a=1 and (b=2 and (c=3 or d=4))", "((a=1 and b=2) and c=3) or d=4",
+         "0", "0", "0", "4"},
+        {"a=1 or b=2 and c=3 or d=4", "a=1 or (b=2 and (c=3 or d=4))", "((a=1 or b=2) and c=3) or d=4", "1",
+         "0", "0", "0"},
+        {"a=1 and b=2 or c=3 and d=4", "a=1 and (b=2 or (c=3 and d=4))", "((a=1 and b=2) or c=3) and d=4",
+         "0", "0", "3", "4"},
+    };
+    InitMutex();
+    tamsel_test::ResetStore();
+    ASSERT_TRUE(DefineTable("Chains", {{"a", KEL_SQL_INT}, {"b", KEL_SQL_INT}, {"c", KEL_SQL_INT}, {"d", KEL_SQL_INT}}));
+    ASSERT_TRUE(CreateTable("Chains"));
+    for (const auto &c : cases) {
+        EXPECT_EQ(ParsedShape(c.chain), ParsedShape(c.rightGrouped)) << c.chain;
+        EXPECT_NE(ParsedShape(c.chain), ParsedShape(c.leftGrouped)) << c.chain;
+        RowObject *row = AddRow("Chains", {c.a, c.b, c.c, c.d});
+        ASSERT_NE(row, nullptr);
+        bool results[3];
+        const char *forms[3] = {c.chain, c.rightGrouped, c.leftGrouped};
+        for (int i = 0; i < 3; i++) {
+            CriteriaNode *tree = ParseCriteria(forms[i]);
+            ASSERT_NE(tree, nullptr) << forms[i];
+            ResolveCriteriaColumns(GetTableDefn("Chains")->columns, tree);
+            results[i] = EvaluateCriteria(row, tree);
+            FreeCriteria(tree);
+        }
+        EXPECT_EQ(results[0], results[1]) << c.chain;
+        EXPECT_NE(results[1], results[2]) << c.chain << ": the row does not tell the groupings apart";
+    }
+    tamsel_test::ResetStore();
+}
+
+TEST(CriteriaParseTest, DeepNestingStaysWithinTheStackOrFailsCleanly)
+{
+    auto nested = [](int depth) {
+        return std::string(static_cast<size_t>(depth), '(') + "a=1" + std::string(static_cast<size_t>(depth), ')');
+    };
+    /* 5,000 parentheses need about 5,000 parser states: within the limit of 10,000. */
+    EXPECT_EQ(ParsedShape(nested(5000).c_str()), "a=1");
+    EXPECT_EQ(ParsedShape(nested(12000).c_str()), "<refused>");
+    EXPECT_EQ(ParsedShape((std::string(50000, '(') + "a=1").c_str()), "<refused>");
+    EXPECT_EQ(ParsedShape("a=1"), "a=1");
+
+    /* A long right-grouped chain: a deep tree, evaluated and freed without recursion limits. */
+    std::string chain = "a=1";
+    for (int i = 0; i < 3000; i++)
+        chain += " and a=1";
+    CriteriaNode *tree = ParseCriteria(chain.c_str());
+    ASSERT_NE(tree, nullptr);
+    FreeCriteria(tree);
+    for (int i = 0; i < 3000; i++)
+        chain += " or a=1";
+    EXPECT_EQ(ParsedShape(chain.c_str()), "<refused>"); /* beyond 10,000 states */
+}
+
+class CriteriaSelectTest : public tamsel_test::StoreTest {
+protected:
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        ASSERT_TRUE(DefineTable("People", {{"ID", KEL_SQL_INT},
+                                           {"NAME", KEL_SQL_SHORT_CHAR},
+                                           {"AGE", KEL_SQL_INT},
+                                           {"TINY", KEL_SQL_TINYINT},
+                                           {"UTINY", KEL_SQL_UNSIGNED_TINYINT},
+                                           {"SCORE", KEL_SQL_FLOAT},
+                                           {"WEIGHT", KEL_SQL_DOUBLE},
+                                           {"BORN", KEL_SQL_DATE},
+                                           {"NOTES", KEL_SQL_TEXT},
+                                           {"CODE", KEL_SQL_CHAR}}));
+        ASSERT_TRUE(CreateTable("People"));
+        ASSERT_NE(AddRow("People", {"1", "RESOURCE_ID", "9", "-1", "200", "1.5", "70.5", "2000-01-01", "n", "'q'"}), nullptr);
+        ASSERT_NE(AddRow("People", {"2", "resource_id", "10", "5", "20", "2.25", "80", "2001-01-01", "n", "b"}), nullptr);
+        ASSERT_NE(AddRow("People", {"3", nullptr, "11", "0", "0", "0.5", "90", "2002-01-01", "n", nullptr}), nullptr);
+        ASSERT_NE(AddRow("People", {"4", "Zed", "0", "7", "255", "3", "0", "2003-01-01", "n", "a b"}), nullptr);
+    }
+
+    std::string Ids(const char *criteria)
+    {
+        ResultData *result = SelectRows("People", criteria);
+        if (result == nullptr)
+            return "<null>";
+        std::string ids;
+        for (const std::string &id : ColumnTexts(result, "ID"))
+            ids += id;
+        FreeResultData(result);
+        return ids;
+    }
+};
+
+TEST_F(CriteriaSelectTest, ComparisonsByColumnType)
+{
+    struct {
+        const char *criteria;
+        const char *ids;
+    } cases[] = {
+        {"NAME='RESOURCE_ID'", "1"}, /* case-sensitive text */
+        {"name = 'resource_id'", "2"},
+        {"NAME!='RESOURCE_ID'", "234"}, /* a NULL text is below every text */
+        {"NAME<'a'", "134"},
+        {"NAME<=''", "3"},
+        {"NAME>'Z'", "24"},
+        {"NAME=5", ""}, /* an unquoted literal loses its first and last character too */
+        {"NAME>5", "124"},
+        {"CODE=''q''", "<null>"},
+        {"AGE >= 10", "23"},
+        {"10 >= AGE", "23"}, /* not mirrored */
+        {"5 < AGE", "4"},
+        {"AGE < 5", "4"},
+        {"AGE = 1.5", "4"}, /* converts to 0 */
+        {"AGE = 'abc'", "4"},
+        {"AGE != 9 and AGE != 0", "23"},
+        {"TINY < 0", "1"}, /* signed one-byte */
+        {"UTINY > 100", "14"}, /* unsigned one-byte */
+        {"SCORE > 1.25", "124"},
+        {"SCORE <= 0.5", "3"},
+        {"WEIGHT = 80", ""}, /* DOUBLE, DATE and TEXT columns never match */
+        {"WEIGHT != 80", ""},
+        {"BORN = '2001-01-01'", ""},
+        {"NOTES = 'n'", ""},
+        {"MISSING = 1", ""},
+        {"MISSING != 1", ""},
+        {"ID = 1 or MISSING = 1", "1"},
+        {"ID=1 or ID=2 and AGE=9", "1"},
+        {"(ID=1 or ID=2) and AGE=10", "2"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Ids(c.criteria), c.ids) << c.criteria;
+}
+
+TEST_F(CriteriaSelectTest, BindingConvertsLiteralsAndEvaluatesNullTreeAsTrue)
+{
+    EXPECT_TRUE(EvaluateCriteria(GetTableDataByName("People")->firstRow, nullptr));
+    CriteriaNode *tree = ParseCriteria("AGE >= 10 and NOTES = 'n' or Missing=1");
+    ASSERT_NE(tree, nullptr);
+    ResolveCriteriaColumns(GetTableDefn("People")->columns, tree);
+    EXPECT_EQ(tree->left->columnIndex, 2);
+    EXPECT_EQ(tree->left->columnType, KEL_SQL_INT);
+    EXPECT_EQ(tree->right->left->columnIndex, 8);
+    EXPECT_EQ(tree->right->right->columnType, 0);
+    FreeCriteria(tree);
+
+    struct {
+        const char *text;
+        uint8_t type;
+        int length;
+        std::vector<unsigned char> bytes;
+    } conversions[] = {
+        {"-2", KEL_SQL_TINYINT, 1, {0xFE}},
+        {"+258", KEL_SQL_SMALLINT, 2, {0x02, 0x01}},
+        {"12x", KEL_SQL_INT, 4, {0, 0, 0, 0}},
+        {"true", KEL_SQL_BOOLEAN, 1, {1}},
+        {"False", KEL_SQL_BOOLEAN, 1, {0}},
+        {"abc", KEL_SQL_DECIMAL, 3, {'a', 'b', 'c'}},
+        {"abc", KEL_SQL_CHAR, 3, {'a', 'b', 'c'}},
+    };
+    for (const auto &c : conversions) {
+        int length = static_cast<int>(strlen(c.text));
+        void *value = ConvertLiteral(c.text, &length, c.type);
+        ASSERT_NE(value, nullptr) << c.text;
+        EXPECT_EQ(length, c.length) << c.text;
+        EXPECT_EQ(std::vector<unsigned char>(static_cast<unsigned char *>(value),
+                                             static_cast<unsigned char *>(value) + length),
+                  c.bytes)
+            << c.text;
+        free(value);
+    }
+    int length = 5;
+    void *value = ConvertLiteral("-1.25", &length, KEL_SQL_FLOAT);
+    EXPECT_EQ(length, 4);
+    EXPECT_FLOAT_EQ(*static_cast<float *>(value), -1.25f);
+    free(value);
+    length = 3;
+    value = ConvertLiteral("0.5", &length, KEL_SQL_DOUBLE);
+    EXPECT_EQ(length, 8);
+    EXPECT_DOUBLE_EQ(*static_cast<double *>(value), 0.5);
+    free(value);
+    length = 3;
+    EXPECT_EQ(ConvertLiteral("yes", &length, KEL_SQL_BOOLEAN), nullptr);
+    EXPECT_EQ(ConvertLiteral("1", &length, 23), nullptr);
+    EXPECT_EQ(length, 3);
+    EXPECT_EQ(ConvertLiteral(nullptr, &length, KEL_SQL_INT), nullptr);
+}
+
+} // namespace
