@@ -1,0 +1,130 @@
+#include "body_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+namespace transfer_test {
+
+BodyServer::BodyServer(std::string reply, int chunks) : reply_(std::move(reply)), chunks_(chunks < 1 ? 1 : chunks)
+{
+    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (listenFd_ < 0)
+        return;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 || listen(listenFd_, 8) != 0 ||
+        getsockname(listenFd_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        close(listenFd_);
+        listenFd_ = -1;
+        return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+}
+
+BodyServer::~BodyServer()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (listenFd_ >= 0)
+        close(listenFd_);
+}
+
+std::vector<BodyServer::Request> BodyServer::Requests() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return requests_;
+}
+
+namespace {
+
+/* Reads until `want` bytes are buffered or the peer stops; false on timeout/close. */
+bool ReadMore(int fd, std::string *buffer, const std::atomic<bool> &stop)
+{
+    while (!stop) {
+        pollfd p = {fd, POLLIN, 0};
+        int ready = poll(&p, 1, 50);
+        if (ready < 0)
+            return false;
+        if (ready == 0)
+            continue;
+        char chunk[4096];
+        ssize_t got = read(fd, chunk, sizeof(chunk));
+        if (got <= 0)
+            return false;
+        buffer->append(chunk, static_cast<size_t>(got));
+        return true;
+    }
+    return false;
+}
+
+size_t ContentLength(const std::string &head)
+{
+    std::string lower = head;
+    for (char &c : lower)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    size_t at = lower.find("\r\ncontent-length:");
+    if (at == std::string::npos)
+        return 0;
+    return static_cast<size_t>(strtoul(head.c_str() + at + 17, nullptr, 10));
+}
+
+}  // namespace
+
+void BodyServer::Run()
+{
+    while (!stop_) {
+        pollfd p = {listenFd_, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0)
+            continue;
+        int fd = accept(listenFd_, nullptr, nullptr);
+        if (fd < 0)
+            continue;
+        /* One request per connection; the answer closes it. */
+        std::string buffer;
+        size_t headEnd;
+        bool alive = true;
+        while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos && (alive = ReadMore(fd, &buffer, stop_))) {
+        }
+        if (alive) {
+            Request request;
+            request.head = buffer.substr(0, headEnd + 4);
+            size_t want = ContentLength(request.head);
+            if (strcasestr(request.head.c_str(), "\r\nExpect: 100-continue") != nullptr) {
+                static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+                if (write(fd, kContinue, sizeof(kContinue) - 1) < 0)
+                    alive = false;
+            }
+            while (buffer.size() - (headEnd + 4) < want && ReadMore(fd, &buffer, stop_)) {
+            }
+            request.body = buffer.substr(headEnd + 4);
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                requests_.push_back(request);
+            }
+            size_t piece = (reply_.size() + chunks_ - 1) / chunks_;
+            for (size_t offset = 0; offset < reply_.size(); offset += piece) {
+                size_t n = std::min(piece, reply_.size() - offset);
+                if (write(fd, reply_.data() + offset, n) < 0)
+                    break;
+                if (chunks_ > 1)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        shutdown(fd, SHUT_WR);
+        close(fd);
+    }
+}
+
+}  // namespace transfer_test
