@@ -276,7 +276,8 @@ int RefusedPort() {
     return port;
 }
 
-RawSocketServer::RawSocketServer(std::string reply) : reply_(std::move(reply)) {
+RawSocketServer::RawSocketServer(std::string reply, bool holdOpen)
+    : reply_(std::move(reply)), holdOpen_(holdOpen) {
     if (pipe(wakePipe_) != 0) return;
     listenFd_ = ListenLoopback(&port_);
     if (listenFd_ < 0) {
@@ -340,11 +341,12 @@ void RawSocketServer::Handle(int fd) {
             if (n <= 0) break;
             sent += static_cast<size_t>(n);
         }
-        shutdown(fd, SHUT_WR);
+        if (!holdOpen_) shutdown(fd, SHUT_WR);
     }
     /* Hold the connection until the client closes it (or we are stopped), so
      * unread request bytes never turn the close into a reset. */
-    while (WaitReadable(fd, wakePipe_[0], reply_ == kStall ? -1 : 2000)) {
+    const bool stall = holdOpen_ || reply_ == kStall;
+    while (WaitReadable(fd, wakePipe_[0], stall ? -1 : 2000)) {
         if (read(fd, buf, sizeof(buf)) <= 0) break;
     }
     close(fd);

@@ -16,7 +16,8 @@
  *   vt_test::RawSocketServer raw("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
  * answers every connection with exactly those bytes (after reading the request
  * head) and closes; with RawSocketServer::kStall it never answers and keeps the
- * connection open until the client gives up or the server is destroyed.
+ * connection open until the client gives up or the server is destroyed;
+ * RawSocketServer(bytes, true) sends the bytes and then stalls.
  *
  * RefusedPort() gives a loopback port nobody listens on.
  */
@@ -108,8 +109,9 @@ class RawSocketServer {
 public:
     static constexpr const char *kStall = "\x01stall";
     /* `reply` is written verbatim after the request head has been read; the
-     * connection is then closed. */
-    explicit RawSocketServer(std::string reply);
+     * connection is then closed, or, with `holdOpen`, kept open without another
+     * byte until the client closes it (a stalled body). */
+    explicit RawSocketServer(std::string reply, bool holdOpen = false);
     ~RawSocketServer();
     RawSocketServer(const RawSocketServer &) = delete;
     RawSocketServer &operator=(const RawSocketServer &) = delete;
@@ -124,6 +126,7 @@ private:
     void Run();
     void Handle(int fd);
     std::string reply_;
+    bool holdOpen_;
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};
     int port_ = 0;

@@ -377,7 +377,9 @@ TEST_F(WinHttpTest, FailuresMapToWinHttpCodes) {
     vt_test::RawSocketServer garbage("garbage without any status line\r\n\r\n");
     vt_test::RawSocketServer shortBody("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this");
     vt_test::RawSocketServer stall(vt_test::RawSocketServer::kStall);
-    ASSERT_TRUE(garbage.ok() && shortBody.ok() && stall.ok());
+    vt_test::RawSocketServer silentClose("");
+    vt_test::RawSocketServer stalledBody("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this", true);
+    ASSERT_TRUE(garbage.ok() && shortBody.ok() && stall.ok() && silentClose.ok() && stalledBody.ok());
     enum Step { kSend, kReceive, kRead };
     struct Case {
         const char *name;
@@ -391,7 +393,9 @@ TEST_F(WinHttpTest, FailuresMapToWinHttpCodes) {
         {"invalid host", L"bad host/name", server.port(), kSend, ERROR_WINHTTP_INVALID_URL},
         {"garbage answer", L"127.0.0.1", garbage.port(), kReceive, ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
         {"no answer", L"127.0.0.1", stall.port(), kReceive, ERROR_WINHTTP_TIMEOUT},
+        {"closed without answer", L"127.0.0.1", silentClose.port(), kReceive, ERROR_WINHTTP_CONNECTION_ERROR},
         {"cut-short body", L"127.0.0.1", shortBody.port(), kRead, ERROR_WINHTTP_CONNECTION_ERROR},
+        {"stalled body", L"127.0.0.1", stalledBody.port(), kRead, ERROR_WINHTTP_TIMEOUT},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
