@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The prerequisite handler end to end on an emulated Windows machine.
 #
-#   scripts/demo.sh [--rate KBPS] [--keep-going]
+#   scripts/demo.sh [--rate KBPS] [--patch NAME] [--prereq BINARY]
 #
 # Builds the release preset, creates a fresh machine root (agent settings pointing at
 # a local store server, install language 0409, a Reader 10.1.0 registration whose
@@ -9,19 +9,22 @@
 # stand-in msiexec.exe, then runs `prereq -p <patch>` twice: the first run repairs
 # the Reader source, the second finds it available. --rate sets the agent's
 # download rate limit ("DataTransferRate_KBps"), which switches to the throttled
-# ranged download. The root is left in place for inspection.
+# ranged download. --prereq runs an already built program instead of building the
+# release preset. The root is left in place for inspection.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
 rate=0
 patch="READER-10.1.1"
+prereq=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --rate) rate="${2:?--rate needs a number of KB per second}"; shift 2 ;;
         --rate=*) rate="${1#--rate=}"; shift ;;
         --patch) patch="${2:?--patch needs a name}"; shift 2 ;;
-        -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --prereq) prereq="${2:?--prereq needs a program}"; shift 2 ;;
+        -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "demo: unknown argument $1 (try --help)" >&2; exit 2 ;;
     esac
 done
@@ -30,11 +33,14 @@ case "$rate" in ''|*[!0-9]*) echo "demo: --rate takes a whole number of KB per s
 section() { printf '\n\033[1m== %s ==\033[0m\n' "$*"; }
 indent() { sed 's/^/    /'; }
 
-section "Setup and release build"
-scripts/setup.sh
-cmake --preset release >/dev/null
-cmake --build --preset release
-prereq="$repo/build/release/bin/prereq"
+if [ -z "$prereq" ]; then
+    section "Setup and release build"
+    scripts/setup.sh
+    cmake --preset release >/dev/null
+    cmake --build --preset release
+    prereq="$repo/build/release/bin/prereq"
+fi
+prereq=$(cd "$(dirname "$prereq")" && pwd)/$(basename "$prereq")
 [ -x "$prereq" ] || { echo "demo: $prereq was not built" >&2; exit 1; }
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-demo.XXXXXX")

@@ -8,16 +8,17 @@
 # given, the current directory (Windows form and host folder) and the outcome.
 # MSIEXEC_EXIT_CODE (default 0) sets the exit code it reports, e.g. 3010.
 runs="$WINAPI_ROOT/msiexec-runs.log"
+# printf, not echo: a shell's echo may expand the backslashes of Windows paths.
 {
-    echo "command line: $WINAPI_COMMAND_LINE"
-    echo "directory:    $WINAPI_CURRENT_DIRECTORY"
-    echo "host folder:  $(pwd)"
+    printf 'command line: %s\n' "$WINAPI_COMMAND_LINE"
+    printf 'directory:    %s\n' "$WINAPI_CURRENT_DIRECTORY"
+    printf 'host folder:  %s\n' "$(pwd)"
 } >> "$runs"
 
 exit_code() {
     # Windows exit codes are 32-bit; the stand-in reads them from this file.
     [ -n "$WINAPI_EXIT_CODE_FILE" ] && echo "$1" > "$WINAPI_EXIT_CODE_FILE"
-    echo "result:       $1 ($2)" >> "$runs"
+    printf 'result:       %s (%s)\n' "$1" "$2" >> "$runs"
     exit $(( $1 % 256 ))
 }
 
@@ -46,5 +47,5 @@ lang=$(sed -n 's/^"InstallLanguage"="\([0-9A-Fa-f]*\)".*/\1/p' "$hive" 2>/dev/nu
 group=$(printf '%d' "0x$lang")
 setup="$WINAPI_ROOT/drive_c/ProgramData/Adobe/Setup/{AC76BA86-7AD7-$group-7B44-AA1000000001}"
 mkdir -p "$setup" && cp "$host" "$setup/AcroRead.msi" || exit_code 1603 "cannot cache the package"
-echo "cached:       C:\\ProgramData\\Adobe\\Setup\\{AC76BA86-7AD7-$group-7B44-AA1000000001}\\AcroRead.msi" >> "$runs"
+printf 'cached:       %s\n' "C:\\ProgramData\\Adobe\\Setup\\{AC76BA86-7AD7-$group-7B44-AA1000000001}\\AcroRead.msi" >> "$runs"
 exit_code "${MSIEXEC_EXIT_CODE:-0}" "installed"

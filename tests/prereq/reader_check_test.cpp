@@ -195,7 +195,8 @@ TEST_F(ReaderCheckTest, SourceNotAvailable) {
             vt_test::WriteWholeFile(host + "/AcroRead.msi", "msi");
         }
         EXPECT_EQ(IsReaderSourceAvailable(), 1) << c.what;
-        EXPECT_EQ(ReadValue(kSourceList1033, "PackageName"), "<no key>") << c.what << ": nothing may be written";
+        EXPECT_EQ(ReadValue(kSourceList1033, "PackageName").rfind("<no ", 0), 0u)
+            << c.what << ": nothing may be written";
     }
 }
 

@@ -1,0 +1,248 @@
+/* The built program end to end: settings in the emulated registry, the package from
+ * a store server on 127.0.0.1, the demo's stand-in msiexec.exe. */
+#include "support/http_server.h"
+#include "support/scratch_root.h"
+#include "winapi/winapi.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vt_test::ReadWholeFile;
+using vt_test::ScratchRoot;
+
+const char kInstallDir[] = "C:\\Vantrel Agent";
+const char kPatches[] = "C:\\Vantrel Agent\\patches";
+
+std::string RegText(const std::string &text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
+}
+std::string Key(const std::string &path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\n"; }
+std::string Value(const std::string &name, const std::string &text) {
+    return "\"" + name + "\"=\"" + RegText(text) + "\"\n";
+}
+
+struct Machine {
+    int port = 0;
+    std::string rate = "0";
+    std::string language = "0409";  // InstallLanguage
+    bool wow64 = false;
+};
+
+/* The product's keys for a language group ("1033") and its packed form ("3301"). */
+std::string ProductIdKey(const std::string &group) {
+    return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{AC76BA86-7AD7-" + group +
+           "-7B44-AA1000000001}";
+}
+std::string SourceListKey(const std::string &packed) {
+    return "SOFTWARE\\Classes\\Installer\\Products\\68AB67CA7DA7" + packed + "B744AA0100000010\\SourceList";
+}
+std::string SetupFolder(const std::string &group) {
+    return "C:\\ProgramData\\Adobe\\Setup\\{AC76BA86-7AD7-" + group + "-7B44-AA1000000001}";
+}
+
+/* A complete agent configuration and a Reader registration (language group `group`)
+ * whose source list names the setup folder; the cached package itself is missing. */
+std::string Hive(const Machine &m, const std::string &group, const std::string &packed) {
+    const std::string software = m.wow64 ? "SOFTWARE\\Wow6432Node" : "SOFTWARE";
+    const std::string agent = software + "\\Corvane\\Vantrel\\DAZered";
+    std::string h;
+    h += Key(agent) + Value("DAZeredInstallDir", kInstallDir) + Value("DAZeredVersion", "7.2.0") +
+         Value("MSPName", "MSP") + Value("CustomerName", "Customer") + Value("CustomerId", "C1") +
+         Value("VTProductCode", "RERI") + Value("EnableDistributionServer", "no") + Value("EnableDSRoute", "no") +
+         Value("ProxyEnabled", "no") + Value("DataTransferRate_KBps", m.rate) +
+         "\"DAZeredLogLevel\"=dword:00000002\n\n";
+    h += Key(agent + "\\ServerInfo") + Value("VTServerName", "localhost") + Value("VTServerFlatName", "localhost") +
+         Value("VTServerIPAddress", "127.0.0.1") + Value("VTServerSecIPAddress", "127.0.0.1") +
+         Value("VTLastAccessName", "127.0.0.1") + Value("VTServerPort", std::to_string(m.port)) +
+         Value("VTServerProtocol", "http") + "\n";
+    h += Key(agent + "\\SystemDetails") + Value("DAZeredResourceID", "R-1") + "\n";
+    h += Key("SYSTEM\\WinapiStandIn\\Network") + "\"AdapterCount\"=dword:00000001\n\n" +
+         Key("SYSTEM\\WinapiStandIn\\Network\\Adapter0") + Value("Name", "eth0") + Value("Description", "Ethernet") +
+         Value("MacAddress", "00-15-5D-01-02-03") + Value("IPAddress", "192.168.56.10") +
+         Value("SubnetMask", "255.255.255.0") + "\n";
+    if (m.wow64)
+        h += Key("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment") +
+             Value("PROCESSOR_ARCHITECTURE", "AMD64") + "\n";
+    h += Key("SYSTEM\\CurrentControlSet\\Control\\Nls\\Language") + Value("InstallLanguage", m.language) + "\n";
+    h += Key(SourceListKey(packed)) + Value("LastUsedSource", "n;1;" + SetupFolder(group) + "\\") + "\n";
+    h += Key(SourceListKey(packed) + "\\Net") + Value("1", SetupFolder(group) + "\\") + "\n";
+    return h;
+}
+
+std::string ReadValue(const std::string &key, const char *name, REGSAM view = 0) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, &h) != ERROR_SUCCESS)
+        return "<no key>";
+    char buf[1024] = {0};
+    DWORD size = sizeof buf - 1;
+    const LONG rc = RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size);
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS ? std::string(buf) : "<no value>";
+}
+
+/* True when every line of `wanted` occurs in `text`, in this order. */
+::testing::AssertionResult LinesInOrder(const std::string &text, const std::vector<std::string> &wanted) {
+    size_t pos = 0;
+    for (const std::string &line : wanted) {
+        const size_t at = text.find(line, pos);
+        if (at == std::string::npos)
+            return ::testing::AssertionFailure() << "missing (or out of order): \"" << line << "\"\nlog:\n" << text;
+        pos = at + line.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class ReaderProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.ok());
+        machine.port = server.port();
+    }
+
+    void Prepare(const std::string &group, const std::string &packed) {
+        root.WriteHive(Hive(machine, group, packed));
+        vt_test::MakeDirs(root.Host(SetupFolder(group)));
+        vt_test::MakeDirs(root.Host(kInstallDir));  // an installed agent has its folder
+        const std::string msiexec = root.Host("C:\\Windows\\system32\\msiexec.exe");
+        vt_test::MakeDirs(msiexec.substr(0, msiexec.rfind('/')));
+        vt_test::WriteWholeFile(msiexec, ReadWholeFile(std::string(VT_SOURCE_DIR) + "/scripts/demo/msiexec.sh"));
+        chmod(msiexec.c_str(), 0755);
+    }
+
+    vt_test::ProcessResult Run() { return vt_test::RunProgram(VT_PREREQ_EXE, {"-p", "PATCH-1"}); }
+
+    /* The log without time stamps and thread ids. */
+    std::string Log() const {
+        static const std::regex prefix(R"(\[ [^\]]* \] \[ \d+ \] )");
+        return std::regex_replace(ReadWholeFile(root.Host("C:\\Vantrel Agent\\logs\\rozedidavevazez.log")), prefix,
+                                  "");
+    }
+    std::string MsiexecRuns() const { return ReadWholeFile(root.path() + "/msiexec-runs.log"); }
+
+    /* Asserts that a run changed none of the Reader's Installer values and ran nothing. */
+    void ExpectNothingChanged(const std::string &group, const std::string &packed) {
+        EXPECT_EQ(ReadValue(ProductIdKey(group), "InstallSource"), "<no key>");
+        EXPECT_EQ(ReadValue(SourceListKey(packed), "LastUsedSource"), "n;1;" + SetupFolder(group) + "\\");
+        EXPECT_EQ(ReadValue(SourceListKey(packed), "PackageName"), "<no value>");
+        EXPECT_EQ(MsiexecRuns(), "") << "msiexec was run";
+    }
+
+    ScratchRoot root;
+    vt_test::TestHttpServer server;
+    Machine machine;
+};
+
+TEST_F(ReaderProgramTest, RepairsTheSourceThenFindsItAvailable) {
+    machine.wow64 = true;
+    const std::string package = "300297-AdbeRdr1010_en_US.msi";
+    server.Serve("GET", "/store/" + package, vt_test::CannedResponse::Generated(3000));
+    Prepare("1033", "3301");
+
+    vt_test::ProcessResult first = Run();
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_NE(first.out.find("szLocale : en_US\n"), std::string::npos) << first.out;
+    const std::string packagePath = std::string(kPatches) + "\\" + package;
+    const std::string commandLine = "C:\\Windows\\system32\\msiexec.exe /i \"" + packagePath + "\" /qn";
+    EXPECT_TRUE(LinesInOrder(
+        Log(), {"[INFO] patchName : PATCH-1\n", "[INFO] szLangId : 1033\n",
+                "[INFO] netpath : n;1;" + SetupFolder("1033") + "\\\n", "[INFO] netValue : 1\n[INFO] netValue : 1\n",
+                "[INFO] installSource : " + SetupFolder("1033") + "\\\n",
+                "[INFO] sourcePath : " + SetupFolder("1033") + "\n",
+                "[INFO] sourcePath : " + SetupFolder("1033") + "\\AcroRead.msi\n", "[INFO] Inside Kestrinst\n",
+                "[INFO] String from Registry : 0409 and Integer after Conversion : 1033\n",
+                "[INFO] szLangId : 1033\n", "[INFO] productId : " + ProductIdKey("1033") + "\n",
+                "[INFO] productKey : " + SourceListKey("3301") + "\n",
+                "[INFO] execute : Executing Application Source : " + commandLine + " \n",
+                "[INFO] execute : Set Working Directory : " + std::string(kPatches) + " \n",
+                "[INFO] execute : Exit code for the application : 0 \n",
+                "[INFO] Adobe 10.1.0 installation status : 0\n",
+                "[INFO] Returning from Kestrinst with errorcode : 0\n"}));
+    EXPECT_EQ(ReadWholeFile(root.Host(packagePath)), vt_test::GeneratedBytes(0, 3000));
+
+    /* "InstallSource" through the default (32-bit) view, the source list (shared
+     * Classes) with "PackageName" through the 64-bit view. */
+    EXPECT_EQ(ReadValue(ProductIdKey("1033"), "InstallSource", KEY_WOW64_32KEY), kPatches);
+    EXPECT_EQ(ReadValue(ProductIdKey("1033"), "InstallSource", KEY_WOW64_64KEY), "<no key>");
+    EXPECT_EQ(ReadValue(SourceListKey("3301"), "LastUsedSource"), kPatches);
+    EXPECT_EQ(ReadValue(SourceListKey("3301"), "PackageName", KEY_WOW64_64KEY), package);
+
+    EXPECT_EQ(MsiexecRuns(), "command line: " + commandLine + "\ndirectory:    " + kPatches +
+                                 "\nhost folder:  " + root.Host(kPatches) + "\ncached:       " +
+                                 SetupFolder("1033") + "\\AcroRead.msi\nresult:       0 (installed)\n");
+
+    /* Second run: the last used source is now the bare patches folder (index 1),
+     * whose entry names the setup folder, which now holds the cached package. */
+    const size_t requests = server.RequestCount();
+    const std::string logBefore = Log();
+    vt_test::ProcessResult second = Run();
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    const std::string secondLog = Log().substr(logBefore.size());
+    EXPECT_TRUE(LinesInOrder(secondLog, {"[INFO] netpath : " + std::string(kPatches) + "\n",
+                                         "[INFO] netValue : \n[INFO] netValue : 1\n",
+                                         "[INFO] File : " + SetupFolder("1033") +
+                                             "\\AcroRead.msi is available, so returning from kestrinst\n"}));
+    EXPECT_EQ(secondLog.find("Kestrinst"), std::string::npos) << "the repair ran again";
+    EXPECT_EQ(server.RequestCount(), requests);
+    EXPECT_EQ(ReadValue(SourceListKey("3301"), "PackageName", KEY_WOW64_64KEY), "AcroRead.msi");
+}
+
+TEST_F(ReaderProgramTest, DownloadFailuresChangeNothing) {
+    for (const bool serverDown : {false, true}) {
+        SCOPED_TRACE(serverDown ? "server down" : "package not in the store (404)");
+        if (serverDown) {
+            machine.port = vt_test::RefusedPort();
+            vt_test::WriteWholeFile(root.Host("C:\\Vantrel Agent\\logs\\rozedidavevazez.log"), "");
+        }
+        Prepare("1033", "3301");
+        vt_test::ProcessResult r = Run();
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(LinesInOrder(Log(), {"[INFO] Inside Kestrinst\n",
+                                         "[INFO] \t Error occured while downloading the Patch : " +
+                                             std::string(kPatches) + "\\300297-AdbeRdr1010_en_US.msi \n"}));
+        EXPECT_EQ(Log().find("[INFO] productId"), std::string::npos);
+        ExpectNothingChanged("1033", "3301");
+    }
+}
+
+TEST_F(ReaderProgramTest, ThrottledDownloadNeedsAnExistingPatchesFolder) {
+    machine.rate = "512";
+    server.Serve("GET", "/store/300297-AdbeRdr1010_en_US.msi", vt_test::CannedResponse::Generated(3000));
+    Prepare("1033", "3301");
+    vt_test::ProcessResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(Log().find("Error occured while downloading the Patch"), std::string::npos) << Log();
+    EXPECT_FALSE(vt_test::PathExists(root.Host(kPatches)));
+    ExpectNothingChanged("1033", "3301");
+}
+
+TEST_F(ReaderProgramTest, GermanMachineUsesItsOwnPackageAndKeys) {
+    machine.language = "0407";
+    const std::string package = "300297-AdbeRdr1010_de_DE.msi";
+    server.Serve("GET", "/store/" + package, vt_test::CannedResponse::Generated(1000));
+    Prepare("1031", "1301");
+    vt_test::ProcessResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("szLocale : de_DE\n"), std::string::npos);
+    bool asked = false;
+    for (const vt_test::RecordedRequest &req : server.Requests()) asked |= req.path == "/store/" + package;
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(ReadValue(ProductIdKey("1031"), "InstallSource"), kPatches);
+    EXPECT_EQ(ReadValue(SourceListKey("1301"), "LastUsedSource"), kPatches);
+    EXPECT_EQ(ReadValue(SourceListKey("1301"), "PackageName"), package);
+    EXPECT_EQ(ReadValue(ProductIdKey("1033"), "InstallSource"), "<no key>");
+    EXPECT_NE(MsiexecRuns().find("cached:       " + SetupFolder("1031") + "\\AcroRead.msi\n"), std::string::npos);
+}
+
+}  // namespace
