@@ -1,0 +1,182 @@
+// links: vt_tamsel sqlite3
+/* The table store against an in-memory SQLite table without index, same rows:
+ * adding rows, an equality selection on a CHAR column and a range selection on an
+ * INT column. */
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "tamsel/relvar.h"
+#include "tamsel/table_defn.h"
+#include "util/locks.h"
+
+namespace {
+
+constexpr int kSelectRows = 100000;
+const char kEqualityCriteria[] = "NAME='name_50000'";
+const char kRangeCriteria[] = "AGE >= 20 and AGE < 30";
+
+void ResetStore()
+{
+    for (VectorNode *node = gv_tableDataVect.head; node != nullptr; node = node->next) {
+        FreeTableData(static_cast<TableData *>(node->data));
+        free(node->data);
+    }
+    FreeVector(&gv_tableDataVect);
+    FreeAllTableDefns();
+}
+
+void DefinePeople()
+{
+    Vector *columns = NewVector();
+    AppendData(columns, CreateColumnDefn("ID", KEL_SQL_INT, nullptr, 0, 0, nullptr, nullptr, 0, 1, nullptr));
+    AppendData(columns, CreateColumnDefn("NAME", KEL_SQL_SHORT_CHAR, nullptr, 0, 0, nullptr, nullptr, 40, 1, nullptr));
+    AppendData(columns, CreateColumnDefn("AGE", KEL_SQL_INT, nullptr, 0, 0, nullptr, nullptr, 0, 1, nullptr));
+    AddTableDefn(CreateTableDefn("People", nullptr, columns,
+                                 static_cast<ConstraintDefn *>(calloc(1, sizeof(ConstraintDefn)))));
+    CreateTable("People");
+}
+
+void *IntValue(int32_t value)
+{
+    int32_t *stored = static_cast<int32_t *>(calloc(1, sizeof(int32_t) + 1));
+    *stored = value;
+    return stored;
+}
+
+void AddPeople(int count)
+{
+    char name[32];
+    for (int i = 0; i < count; i++) {
+        void **values = static_cast<void **>(calloc(3, sizeof(void *)));
+        int32_t *lengths = static_cast<int32_t *>(calloc(3, sizeof(int32_t)));
+        int length = snprintf(name, sizeof name, "name_%d", i);
+        values[0] = IntValue(i);
+        lengths[0] = 4;
+        values[1] = calloc(static_cast<size_t>(length) + 1, 1);
+        memcpy(values[1], name, static_cast<size_t>(length));
+        lengths[1] = length;
+        values[2] = IntValue(i % 100);
+        lengths[2] = 4;
+        AddNewRow("People", CreateNewRowObject(values, lengths));
+    }
+}
+
+sqlite3 *OpenSqlite()
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(":memory:", &db);
+    sqlite3_exec(db, "CREATE TABLE People(ID INTEGER, NAME TEXT, AGE INTEGER)", nullptr, nullptr, nullptr);
+    return db;
+}
+
+void AddSqlitePeople(sqlite3 *db, int count)
+{
+    char name[32];
+    sqlite3_stmt *insert = nullptr;
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO People VALUES(?, ?, ?)", -1, &insert, nullptr);
+    for (int i = 0; i < count; i++) {
+        int length = snprintf(name, sizeof name, "name_%d", i);
+        sqlite3_bind_int(insert, 1, i);
+        sqlite3_bind_text(insert, 2, name, length, SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert, 3, i % 100);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+void BM_TamselAddRows(benchmark::State &state)
+{
+    InitMutex();
+    for (auto _ : state) {
+        state.PauseTiming();
+        ResetStore();
+        DefinePeople();
+        state.ResumeTiming();
+        AddPeople(static_cast<int>(state.range(0)));
+    }
+    ResetStore();
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_SqliteAddRows(benchmark::State &state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        sqlite3 *db = OpenSqlite();
+        state.ResumeTiming();
+        AddSqlitePeople(db, static_cast<int>(state.range(0)));
+        state.PauseTiming();
+        sqlite3_close(db);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void TamselSelect(benchmark::State &state, const char *criteria)
+{
+    InitMutex();
+    ResetStore();
+    DefinePeople();
+    AddPeople(kSelectRows);
+    int matched = 0;
+    for (auto _ : state) {
+        ResultData *result = SelectRows("People", criteria);
+        matched = result->rowCount;
+        /* Walk what was selected, as a reader of the result would. */
+        int sum = 0;
+        while (GotoNextRowObject(result) != nullptr)
+            sum += *static_cast<int32_t *>(GetColumnValueByName("ID", nullptr, result));
+        benchmark::DoNotOptimize(sum);
+        FreeResultData(result);
+    }
+    state.counters["matched"] = matched;
+    ResetStore();
+}
+
+void SqliteSelect(benchmark::State &state, const char *where)
+{
+    sqlite3 *db = OpenSqlite();
+    AddSqlitePeople(db, kSelectRows);
+    std::string query = std::string("SELECT ID, NAME, AGE FROM People WHERE ") + where;
+    sqlite3_stmt *select = nullptr;
+    sqlite3_prepare_v2(db, query.c_str(), -1, &select, nullptr);
+    int matched = 0;
+    for (auto _ : state) {
+        int sum = 0;
+        matched = 0;
+        while (sqlite3_step(select) == SQLITE_ROW) {
+            sum += sqlite3_column_int(select, 0);
+            matched++;
+        }
+        sqlite3_reset(select);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["matched"] = matched;
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+}
+
+void BM_TamselSelectEqualityChar(benchmark::State &state) { TamselSelect(state, kEqualityCriteria); }
+void BM_SqliteSelectEqualityChar(benchmark::State &state) { SqliteSelect(state, "NAME='name_50000'"); }
+void BM_TamselSelectRangeInt(benchmark::State &state) { TamselSelect(state, kRangeCriteria); }
+void BM_SqliteSelectRangeInt(benchmark::State &state) { SqliteSelect(state, "AGE >= 20 AND AGE < 30"); }
+
+} // namespace
+
+BENCHMARK(BM_TamselAddRows)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteAddRows)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TamselSelectEqualityChar)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteSelectEqualityChar)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TamselSelectRangeInt)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteSelectRangeInt)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
