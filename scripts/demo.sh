@@ -114,6 +114,16 @@ Windows Registry Editor Version 5.00
 [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName]
 "ComputerName"="DEMO-PC"
 
+[HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Network]
+"AdapterCount"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Network\\Adapter0]
+"Name"="{4D36E972-E325-11CE-BFC1-08002BE10318}"
+"Description"="Demo Ethernet Adapter"
+"MacAddress"="00-15-5D-01-02-03"
+"IPAddress"="192.168.56.10"
+"SubnetMask"="255.255.255.0"
+
 [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\Language]
 "Default"="0409"
 "InstallLanguage"="0409"
@@ -172,15 +182,16 @@ run_prereq() {
     section "Run $n: prereq -p $patch"
     started=$(date +%s%N)
     set +e
-    "$prereq" -p "$patch" > "$root/run$n.stdout" 2> "$root/run$n.stderr"
+    (cd "$root/drive_c/Program Files/Vantrel Agent" &&
+        "$prereq" -p "$patch" > "$root/run$n.stdout" 2> "$root/run$n.stderr")
     rc=$?
     set -e
     ended=$(date +%s%N)
     echo "exit code: $rc   (took $(( (ended - started) / 1000000 )) ms)"
     echo "standard output:"; indent < "$root/run$n.stdout"
     if [ -s "$root/run$n.stderr" ]; then echo "standard error:"; indent < "$root/run$n.stderr"; fi
-    echo "log (new lines of rozedidavevazez.log):"
-    lines_from "$logfile" "$log_before" | indent
+    echo "log (new lines of rozedidavevazez.log, time stamps and thread ids left out):"
+    lines_from "$logfile" "$log_before" | sed 's/^\[ [^]]* \] \[ [0-9]* \] //' | indent
     echo "requests to the store:"
     lines_from "$root/store-requests.log" "$req_before" | indent
     [ "$(count_lines "$root/store-requests.log")" -gt "$req_before" ] || echo "    (none)"
@@ -199,6 +210,8 @@ echo "cached package: $( [ -f "$cached" ] && echo present || echo missing)"
 echo "downloaded:     $(ls "$root/drive_c/Program Files/Vantrel Agent/patches/" 2>/dev/null | tr '\n' ' ')"
 
 run_prereq 2
+section "Installer registration after run 2"
+installer_keys
 
 section "Summary"
 echo "run 1: exit code $rc1, $req1 store request(s), msiexec started $( [ "$msi1" -gt 0 ] && echo yes || echo no)"
