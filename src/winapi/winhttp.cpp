@@ -204,9 +204,10 @@ DWORD LookupAny(HINTERNET h, std::shared_ptr<Object> *out) {
 
 /* ---- Text helpers --------------------------------------------------------------------- */
 
+/* A counted string; a zero inside the count ends it early. */
 std::string Utf8(const WCHAR *text, size_t length) {
     if (!text) return std::string();
-    std::wstring copy(text, length);
+    std::wstring copy(text, wcsnlen(text, length));
     return wa::Narrow(copy.c_str());
 }
 
