@@ -1,0 +1,229 @@
+/* The hive text: what parses to what, which lines are refused, and the exact text
+ * written back. */
+#include "winapi/registry_hive.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using wa::reg::Key;
+using wa::reg::ParseHive;
+using wa::reg::SerializeHive;
+
+const char kRoot[] = "HKEY_LOCAL_MACHINE";
+const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
+
+std::string Bytes(std::initializer_list<int> b) {
+    std::string s;
+    for (int c : b) s.push_back(static_cast<char>(c));
+    return s;
+}
+
+const wa::reg::Value *ValueAt(const Key &root, const std::vector<std::string> &path, const std::string &name) {
+    const Key *k = root.Find(path);
+    return k ? k->FindValue(name) : nullptr;
+}
+
+TEST(RegistryHiveParse, EveryDataFormGivesTheTypeAndBytesWindowsStores) {
+    struct Case {
+        const char *line;
+        DWORD type;
+        std::string data;
+    } cases[] = {
+        {"\"v\"=\"ab\"", 1, Bytes({'a', 0, 'b', 0, 0, 0})},
+        {"\"v\"=\"\"", 1, Bytes({0, 0})},
+        {"\"v\"=\"C:\\\\dir \\\"q\\\"\"", 1, wa::reg::Utf8ToUtf16Le("C:\\dir \"q\"") + Bytes({0, 0})},
+        {"\"v\"=\"caf\xc3\xa9\"", 1, Bytes({'c', 0, 'a', 0, 'f', 0, 0xe9, 0, 0, 0})},
+        {"\"v\"=\"\xf0\x9f\x98\x80\"", 1, Bytes({0x3d, 0xd8, 0x00, 0xde, 0, 0})},
+        {"\"v\"=dword:0000000c", 4, Bytes({12, 0, 0, 0})},
+        {"\"v\"=DWORD:FFFFFFFE", 4, Bytes({0xfe, 0xff, 0xff, 0xff})},
+        {"\"v\"=dword:1", 4, Bytes({1, 0, 0, 0})},
+        {"\"v\"=hex:00,ff,7", 3, Bytes({0, 0xff, 7})},
+        {"\"v\"=hex:", 3, ""},
+        {"\"v\"=hex(2):41,00,00,00", 2, Bytes({'A', 0, 0, 0})},
+        {"\"v\"=hex(7):61,00,00,00,00,00", 7, Bytes({'a', 0, 0, 0, 0, 0})},
+        {"\"v\"=hex(b):0c,00,00,00,00,00,00,00", 11, Bytes({12, 0, 0, 0, 0, 0, 0, 0})},
+        {"\"v\"=hex(0):01", 0, Bytes({1})},
+        {"\"v\"=hex(ffff0001):", 0xffff0001, ""},
+        {"\"v\" = \"spaced\"  ", 1, Bytes({'s', 0, 'p', 0, 'a', 0, 'c', 0, 'e', 0, 'd', 0, 0, 0})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        auto r = ParseHive(kHeader + "[HKEY_LOCAL_MACHINE\\K]\n" + c.line + "\n", kRoot);
+        ASSERT_TRUE(r.ok) << r.error;
+        const auto *v = ValueAt(*r.root, {"K"}, "v");
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->type, c.type);
+        EXPECT_EQ(v->data, c.data);
+    }
+}
+
+TEST(RegistryHiveParse, RefusedLinesStopTheParseAndKeepWhatCameBefore) {
+    struct Case {
+        std::string body;
+        int line;
+        const char *message;
+    } cases[] = {
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"p\"=\"C:\\Windows\"\n\"after\"=\"2\"\n", 5, "unknown escape"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"p\"=\"open\n", 5, "unterminated"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"d\"=dword:123456789\n", 5, "dword"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"d\"=dword:xyz\n", 5, "dword"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"h\"=hex:0,,1\n", 5, "empty byte"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"h\"=hex:100\n", 5, "hexadecimal byte"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"s\"=\"x\" junk\n", 5, "after the closing quote"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\nname=\"x\"\n", 5, "a line must be"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"n\" \"x\"\n", 5, "'=' expected"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"n\"=qword:1\n", 5, "unknown value data"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n\"n\"=hex( 2 ):41\n", 5, "malformed hex(type)"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n[HKEY_CURRENT_USER\\B]\n", 5, "outside HKEY_LOCAL_MACHINE"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 5, "malformed key path"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n[HKEY_LOCAL_MACHINE\\B\n", 5, "must end with ']'"},
+        {"[HKEY_LOCAL_MACHINE\\A]\n\"ok\"=\"1\"\n[-HKEY_LOCAL_MACHINE\\B]\n\"x\"=\"1\"\n", 6, "outside a key"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.body);
+        auto r = ParseHive(kHeader + c.body, kRoot);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.errorLine, c.line);
+        EXPECT_NE(r.error.find(c.message), std::string::npos) << r.error;
+        const auto *ok = ValueAt(*r.root, {"A"}, "ok");
+        ASSERT_NE(ok, nullptr);
+        EXPECT_EQ(ok->data, Bytes({'1', 0, 0, 0}));
+        EXPECT_EQ(ValueAt(*r.root, {"A"}, "after"), nullptr);
+    }
+
+    auto noHeader = ParseHive("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n", kRoot);
+    EXPECT_FALSE(noHeader.ok);
+    EXPECT_EQ(noHeader.errorLine, 1);
+    /* An empty or comment-only file is an empty hive. */
+    EXPECT_TRUE(ParseHive("", kRoot).ok);
+    EXPECT_TRUE(ParseHive("; nothing yet\n\n", kRoot).ok);
+}
+
+TEST(RegistryHiveParse, EncodingsLineEndsContinuationsCommentsAndDeletions) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n; comment\r\n"
+                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\\xc3\x9c]\r\n\"\xce\xa9\"=\"\xd0\xba\"\r\n";
+    std::string utf16 = "\xff\xfe" + wa::reg::Utf8ToUtf16Le(text);
+    for (const std::string &file : {text, "\xef\xbb\xbf" + text, utf16}) {
+        auto r = ParseHive(file, kRoot);
+        ASSERT_TRUE(r.ok) << r.error;
+        const auto *v = ValueAt(*r.root, {"software", "\xc3\xbc"}, "\xcf\x89"); /* other case */
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->data, Bytes({0x3a, 0x04, 0, 0}));
+    }
+
+    auto r = ParseHive(kHeader +
+                           "[HKEY_LOCAL_MACHINE\\A]\n"
+                           "\"h\"=hex:01,02,\\\n"
+                           "  03,\\\n"
+                           "    04\n"
+                           "\"gone\"=\"x\"\n"
+                           "\"gone\"=-\n"
+                           "[HKEY_LOCAL_MACHINE\\A\\Sub]\n"
+                           "[HKEY_LOCAL_MACHINE\\B\\Sub]\n"
+                           "[-HKEY_LOCAL_MACHINE\\B]\n"
+                           "[-HKEY_LOCAL_MACHINE\\Never\\There]\n",
+                       kRoot);
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_NE(ValueAt(*r.root, {"A"}, "h"), nullptr);
+    EXPECT_EQ(ValueAt(*r.root, {"A"}, "h")->data, Bytes({1, 2, 3, 4}));
+    EXPECT_EQ(ValueAt(*r.root, {"A"}, "gone"), nullptr);
+    EXPECT_NE(r.root->Find({"A", "Sub"}), nullptr);
+    EXPECT_EQ(r.root->Find({"B"}), nullptr);
+}
+
+TEST(RegistryHiveParse, NamesMatchWithoutCaseAndKeepTheFirstSpelling) {
+    auto r = ParseHive(kHeader +
+                           "[HKEY_LOCAL_MACHINE\\Software\\MixedCase]\n\"Value\"=\"1\"\n"
+                           "[hkey_local_machine\\SOFTWARE\\mixedcase]\n\"VALUE\"=\"2\"\n\"Other\"=\"3\"\n",
+                       kRoot);
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.root->subkeys.size(), 1u);
+    EXPECT_EQ(r.root->subkeys[0]->name, "Software");
+    const Key *k = r.root->Find({"SOFTWARE", "MIXEDCASE"});
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->name, "MixedCase");
+    ASSERT_EQ(k->values.size(), 2u);
+    EXPECT_EQ(k->values[0].name, "Value");
+    EXPECT_EQ(k->values[0].data, Bytes({'2', 0, 0, 0}));
+    /* Latin-1 and Cyrillic letters fold too; different letters do not. */
+    EXPECT_TRUE(wa::reg::NamesEqual("\xc3\xa9t\xc3\xa9", "\xc3\x89T\xc3\x89"));
+    EXPECT_TRUE(wa::reg::NamesEqual("\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87", "\xd0\x9a\xd0\x9b\xd0\xae\xd0\xa7"));
+    EXPECT_FALSE(wa::reg::NamesEqual("a", "b"));
+    EXPECT_FALSE(wa::reg::NamesEqual("ab", "a"));
+    EXPECT_LT(wa::reg::CompareNames("alpha", "BETA"), 0);
+}
+
+TEST(RegistryHiveWrite, WritesTheLinesAnAdministratorWouldImport) {
+    Key root(kRoot);
+    Key *k = root.AddSubkey("Software", nullptr)->AddSubkey("Corvane", nullptr);
+    k->SetValue("Name", 1, Bytes({'t', 0, 'e', 0, 'x', 0, 't', 0, 0, 0}));
+    k->SetValue("", 1, Bytes({0, 0}));
+    k->SetValue("Path \"q\"", 1, wa::reg::Utf8ToUtf16Le("C:\\x") + Bytes({0, 0}));
+    k->SetValue("Count", 4, Bytes({12, 0, 0, 0}));
+    k->SetValue("Big", 11, Bytes({12, 0, 0, 0, 0, 0, 0, 0}));
+    k->SetValue("Bin", 3, Bytes({0xde, 0xad}));
+    k->SetValue("Short", 4, Bytes({1, 2}));
+    k->SetValue("NoEnd", 1, Bytes({'a', 0}));
+    k->SetValue("Break", 1, Bytes({'a', 0, '\n', 0, 0, 0}));
+    k->SetValue("Multi", 7, Bytes({'a', 0, 0, 0, 0, 0}));
+    root.AddSubkey("Software", nullptr)->AddSubkey("Empty", nullptr);
+
+    const std::string text = SerializeHive(root, kRoot);
+    const std::string expected = kHeader +
+                                 "[HKEY_LOCAL_MACHINE\\Software]\n\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\Corvane]\n"
+                                 "\"Name\"=\"text\"\n"
+                                 "@=\"\"\n"
+                                 "\"Path \\\"q\\\"\"=\"C:\\\\x\"\n"
+                                 "\"Count\"=dword:0000000c\n"
+                                 "\"Big\"=hex(b):0c,00,00,00,00,00,00,00\n"
+                                 "\"Bin\"=hex:de,ad\n"
+                                 "\"Short\"=hex(4):01,02\n"
+                                 "\"NoEnd\"=hex(1):61,00\n"
+                                 "\"Break\"=hex(1):61,00,0a,00,00,00\n"
+                                 "\"Multi\"=hex(7):61,00,00,00,00,00\n\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\Empty]\n\n";
+    EXPECT_EQ(text, expected);
+
+    /* Long data wraps with continuations and reads back unchanged. */
+    std::string big;
+    for (int i = 0; i < 300; ++i) big.push_back(static_cast<char>(i));
+    k->SetValue("Long", 3, big);
+    const std::string wrapped = SerializeHive(root, kRoot);
+    size_t longest = 0, start = 0;
+    while (start < wrapped.size()) {
+        const size_t end = wrapped.find('\n', start);
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    EXPECT_LE(longest, 82u);
+    auto back = ParseHive(wrapped, kRoot);
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_EQ(SerializeHive(*back.root, kRoot), wrapped);
+    EXPECT_EQ(ValueAt(*back.root, {"Software", "Corvane"}, "Long")->data, big);
+}
+
+TEST(RegistryHiveText, ConversionsAtTheBoundary) {
+    /* Windows-1252: the 0x80-0x9F block maps to its own characters, the rest of
+     * Unicode that the code page lacks becomes '?'. */
+    const std::string ansi = "\x80\x9f\xe9\x81";
+    const std::string utf16 = wa::reg::AnsiToUtf16Le(ansi.data(), ansi.size());
+    EXPECT_EQ(utf16, Bytes({0xac, 0x20, 0x78, 0x01, 0xe9, 0x00, 0x81, 0x00}));
+    EXPECT_EQ(wa::reg::Utf16LeToAnsi(utf16), ansi);
+    EXPECT_EQ(wa::reg::Utf16LeToAnsi(wa::reg::Utf8ToUtf16Le("\xce\xa9x")), "?x");
+
+    /* WCHAR text: characters beyond U+FFFF become surrogate pairs and back; a lone
+     * surrogate survives both ways. */
+    const WCHAR wide[] = {L'a', static_cast<WCHAR>(0x1F600), static_cast<WCHAR>(0xD800), L'b'};
+    const std::string units = wa::reg::WideToUtf16Le(wide, 4);
+    EXPECT_EQ(units, Bytes({'a', 0, 0x3d, 0xd8, 0x00, 0xde, 0x00, 0xd8, 'b', 0}));
+    const std::vector<WCHAR> back = wa::reg::Utf16LeToWide(units);
+    EXPECT_EQ(back, std::vector<WCHAR>(wide, wide + 4));
+    /* Malformed UTF-8 becomes U+FFFD per bad byte. */
+    EXPECT_EQ(wa::reg::Utf8ToUtf16Le("\xc0\xaf"), Bytes({0xfd, 0xff, 0xfd, 0xff}));
+}
+
+}  // namespace
