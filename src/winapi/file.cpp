@@ -361,7 +361,14 @@ extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
     }
-    const off_t base = whence == SEEK_SET ? 0 : lseek(fd, 0, whence);
+    /* The base is read without moving the pointer, which stays put on failure. */
+    off_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = lseek(fd, 0, SEEK_CUR);
+    } else if (whence == SEEK_END) {
+        struct stat st;
+        base = fstat(fd, &st) == 0 ? st.st_size : -1;
+    }
     if (base < 0 || static_cast<int64_t>(base) + offset < 0) {
         SetLastError(131L); /* ERROR_NEGATIVE_SEEK */
         return INVALID_SET_FILE_POINTER;

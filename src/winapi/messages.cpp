@@ -202,11 +202,12 @@ bool Expand(const char *text, DWORD flags, Inserts *inserts, va_list *args, std:
     for (size_t i = 0; text[i] != '\0'; ++i) {
         const char c = text[i];
         if (c == '\r' || c == '\n') {
-            if (c == '\r' && text[i + 1] == '\n') ++i;
+            const bool pair = c == '\r' && text[i + 1] == '\n';
             if (width == 0)
-                *out += "\r\n";
+                out->append(text + i, pair ? 2 : 1); /* the text's own line break, as it is */
             else
                 out->push_back(' ');
+            if (pair) ++i;
             continue;
         }
         if (c != '%') {

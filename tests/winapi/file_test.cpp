@@ -154,6 +154,8 @@ TEST_F(FileTest, ReadWriteSeekAndSize) {
     SetLastError(0);
     EXPECT_EQ(SetFilePointer(h, -100, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
     EXPECT_EQ(GetLastError(), 131u); /* a seek before the start */
+    EXPECT_EQ(SetFilePointer(h, -100, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 5u); /* unmoved by the failures */
     LONG hi = 1; /* 4 GiB + 2: beyond any 32-bit offset */
     EXPECT_EQ(SetFilePointer(h, 2, &hi, FILE_BEGIN), 2u);
     EXPECT_EQ(hi, 1);

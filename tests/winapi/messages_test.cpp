@@ -89,6 +89,10 @@ TEST(FormatMessage, EscapesAndInserts) {
     std::string out;
     FromString("a%%b%tc%nd%0ignored", 0, &out);
     EXPECT_EQ(out, "a%b\tc\r\nd");
+    FromString("own\nbreaks\r\nkept", 0, &out);
+    EXPECT_EQ(out, "own\nbreaks\r\nkept");
+    FromString("own\nbreaks\r\nto blanks%n", FORMAT_MESSAGE_MAX_WIDTH_MASK, &out);
+    EXPECT_EQ(out, "own breaks to blanks\r\n");
     FromString("file %1 code %2!d! hex %3!04X!", 0, &out, "x.msi", -5, 255u);
     EXPECT_EQ(out, "file x.msi code -5 hex 00FF");
     FromString("%2 before %1, %2 again", 0, &out, "one", "two");
