@@ -47,7 +47,6 @@ TinyProxy::TinyProxy(const Options &options) {
     conf += "LogFile \"" + dir_ + "/tinyproxy.log\"\n";
     conf += "LogLevel Info\n";
     conf += "Allow 127.0.0.1\n";
-    conf += "DisableViaHeader Yes\n";
     if (geteuid() == 0) conf += "User nobody\nGroup nogroup\n";
     if (!options.user.empty()) conf += "BasicAuth " + options.user + " " + options.password + "\n";
     if (options.connectPorts.empty()) conf += "ConnectPort 0\n";

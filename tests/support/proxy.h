@@ -9,7 +9,9 @@
  *
  * With a user name the proxy demands basic authentication (407 otherwise).
  * CONNECT is allowed only to the listed ports (an empty list allows none).
- * Only 127.0.0.1 may use it.
+ * Only 127.0.0.1 may use it. Forwarded requests carry a "Via" header, so a
+ * server can tell proxied requests from direct ones; log() shows every request
+ * line the proxy handled.
  */
 #pragma once
 #include <string>
