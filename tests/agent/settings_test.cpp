@@ -330,13 +330,20 @@ TEST_F(SettingsTest, RouteSwitchCopiesAbsentTextsAsAbsent) {
 }
 
 TEST_F(SettingsTest, DistributionServerAbortPoints) {
-    for (const char *missing : {"DistributionServerName", "DistributionServerPort"}) {
-        SCOPED_TRACE(missing);
+    const std::pair<const char *, const char *> cases[] = {
+        {"DistributionServerName",
+         "InitializeDSServerDetailsFromRegistry : Error while fetching Reporting server name from registry! \n"},
+        {"DistributionServerPort",
+         "InitializeDSServerDetailsFromRegistry : Error while fetching Reporting server port from registry! \n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first);
         ResetAgentSettings();
-        WriteHive(DistributionHive().Remove(SERVERINFO_KEY, missing));
+        WriteHive(DistributionHive().Remove(SERVERINFO_KEY, c.first));
         EXPECT_EQ(13, InitializeAgentParameters());
         std::vector<std::string> errors = log_.Messages("ERROR");
-        ASSERT_FALSE(errors.empty());
+        ASSERT_GE(errors.size(), 2u);
+        EXPECT_EQ(c.second, errors[errors.size() - 2]);
         EXPECT_EQ("InitializeAgentParameters : Error while fetching DS Server details from registry! \n",
                   errors.back());
     }
