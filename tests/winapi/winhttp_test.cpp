@@ -277,6 +277,40 @@ TEST_F(WinHttpTest, HandlesAreTypeCheckedAndOutliveTheirParents) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
+TEST_F(WinHttpTest, SessionTimeoutsReachRequestsOpenedLater) {
+    vt_test::RawSocketServer stall(vt_test::RawSocketServer::kStall);
+    ASSERT_TRUE(stall.ok());
+    Handles h;
+    h.session = WinHttpOpen(L"TestAgent", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr, nullptr, 0);
+    ASSERT_NE(h.session, nullptr);
+    EXPECT_FALSE(WinHttpSetTimeouts(h.session, 0, -2, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    ASSERT_TRUE(WinHttpSetTimeouts(h.session, 0, 5000, 4000, 250));
+    h.connect = WinHttpConnect(h.session, L"127.0.0.1", static_cast<INTERNET_PORT>(stall.port()), 0);
+    ASSERT_NE(h.connect, nullptr);
+    EXPECT_FALSE(WinHttpSetTimeouts(h.connect, 0, 0, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
+    h.request = WinHttpOpenRequest(h.connect, nullptr, L"/", nullptr, WINHTTP_NO_REFERER,
+                                   WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+    ASSERT_NE(h.request, nullptr);
+    struct {
+        DWORD option;
+        DWORD value;
+    } expected[] = {{WINHTTP_OPTION_CONNECT_TIMEOUT, 5000},
+                    {WINHTTP_OPTION_SEND_TIMEOUT, 4000},
+                    {WINHTTP_OPTION_RECEIVE_TIMEOUT, 250},
+                    {WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, 90000}};
+    for (const auto &e : expected) {
+        DWORD value = 0, size = sizeof(value);
+        ASSERT_TRUE(WinHttpQueryOption(h.request, e.option, &value, &size));
+        EXPECT_EQ(value, e.value) << e.option;
+    }
+    /* The session's receive time-out ends the wait for an answer that never comes
+     * (the default-proxy session goes direct). */
+    EXPECT_EQ(Exchange(h.request), static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
+    EXPECT_EQ(stall.connections(), 1);
+}
+
 TEST_F(WinHttpTest, LargeBodyIsStreamedWithBoundedBuffering) {
     const uint64_t total = 64ull << 20;
     server.Serve("GET", "/big", CannedResponse::Generated(total));
