@@ -370,7 +370,7 @@ extern "C" DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
         base = fstat(fd, &st) == 0 ? st.st_size : -1;
     }
     if (base < 0 || static_cast<int64_t>(base) + offset < 0) {
-        SetLastError(131L); /* ERROR_NEGATIVE_SEEK */
+        SetLastError(ERROR_NEGATIVE_SEEK);
         return INVALID_SET_FILE_POINTER;
     }
     const off_t pos = lseek(fd, static_cast<off_t>(offset), whence);

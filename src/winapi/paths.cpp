@@ -236,7 +236,7 @@ DWORD ErrnoToWin32(int err) {
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case EBUSY:
     case ETXTBSY: return ERROR_SHARING_VIOLATION;
-    case EXDEV: return 17L; /* ERROR_NOT_SAME_DEVICE */
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
     case ELOOP: return ERROR_CANTOPEN;
     case EPIPE: return ERROR_BROKEN_PIPE;
     case ENOSYS:

@@ -7,6 +7,13 @@
 extern "C" {
 #endif
 
+#ifndef ERROR_NOT_SAME_DEVICE
+#define ERROR_NOT_SAME_DEVICE 17L
+#endif
+#ifndef ERROR_NEGATIVE_SEEK
+#define ERROR_NEGATIVE_SEEK 131L
+#endif
+
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
@@ -27,6 +34,10 @@ typedef struct _WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
+/* '*' and '?' in the last component, matched without regard to (ASCII) case;
+ * "*.*" is every name. ERROR_FILE_NOT_FOUND when nothing matches,
+ * ERROR_PATH_NOT_FOUND when the folder is missing. Results are a snapshot taken
+ * by FindFirstFileA, "." and ".." first (not at a drive's root), then by name. */
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
@@ -49,6 +60,9 @@ BOOL FindClose(HANDLE find);
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 
+/* Share modes are not emulated. CREATE_ALWAYS and OPEN_ALWAYS set
+ * ERROR_ALREADY_EXISTS when the file was there; a folder cannot be opened
+ * (ERROR_ACCESS_DENIED). */
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                    DWORD flags, HANDLE templateFile);
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
