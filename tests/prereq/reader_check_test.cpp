@@ -1,83 +1,25 @@
 /* The Reader source check, the install language and the package name, against
  * hive fixtures of the emulated machine. */
-#include "log/log.h"
 #include "platform/registry.h"
 #include "prereq/reader.h"
-#include "support/scratch_root.h"
+#include "prereq/reader_test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <stdlib.h>
 
-#include <regex>
 #include <string>
 
 namespace {
 
+using reader_test::Key;
+using reader_test::LogCapture;
+using reader_test::ReadValue;
+using reader_test::Value;
 using vt_test::ScratchRoot;
 
-/* The log on a temporary file at the highest level; Text() without stamps. */
-class LogCapture {
-public:
-    LogCapture() {
-        stream_ = tmpfile();
-        SetLogFilePtr(stream_);
-        InitLogDefaults();
-        SetLogLevel(4);
-    }
-    ~LogCapture() {
-        gv_logFilePtr = nullptr;
-        if (stream_ != nullptr) fclose(stream_);
-        ReleaseLogSettings();
-    }
-    std::string Text() const {
-        fflush(stream_);
-        std::string all;
-        rewind(stream_);
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, stream_)) > 0) all.append(buf, n);
-        static const std::regex prefix(R"(\[ [^\]]* \] \[ \d+ \] )");
-        return std::regex_replace(all, prefix, "");
-    }
-    /* Only the [INFO] and [ERROR] lines. */
-    std::string InfoAndErrors() const {
-        std::string out, line;
-        const std::string all = Text();
-        size_t start = 0;
-        while (start < all.size()) {
-            size_t end = all.find('\n', start);
-            if (end == std::string::npos) end = all.size() - 1;
-            line = all.substr(start, end - start + 1);
-            if (line.compare(0, 6, "[INFO]") == 0 || line.compare(0, 7, "[ERROR]") == 0) out += line;
-            start = end + 1;
-        }
-        return out;
-    }
-
-private:
-    FILE *stream_ = nullptr;
-};
-
-const char kSetup1033[] = "C:\\ProgramData\\Adobe\\Setup\\{AC76BA86-7AD7-1033-7B44-AA1000000001}";
-const char kSourceList1033[] =
-    "SOFTWARE\\Classes\\Installer\\Products\\68AB67CA7DA73301B744AA0100000010\\SourceList";
-
-/* .reg text escapes backslashes inside strings. */
-std::string RegText(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
-std::string Key(const std::string &path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\n"; }
-std::string Value(const std::string &name, const std::string &text) {
-    return "\"" + name + "\"=\"" + RegText(text) + "\"\n";
-}
+const std::string kSetup1033 = reader_test::SetupFolder("1033");
+const std::string kSourceList1033 = reader_test::SourceListKey("3301");
 
 std::string Language(const char *installLanguage) {
     return Key("SYSTEM\\CurrentControlSet\\Control\\Nls\\Language") + Value("InstallLanguage", installLanguage) + "\n";
@@ -87,18 +29,6 @@ std::string XpVersion() {
     return Key("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion") + Value("CurrentVersion", "5.1") +
            "\"CurrentMajorVersionNumber\"=dword:00000005\n\"CurrentMinorVersionNumber\"=dword:00000001\n" +
            Value("CSDVersion", "Service Pack 3") + "\n";
-}
-
-std::string ReadValue(const std::string &key, const char *name, REGSAM view = 0) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, &h) != ERROR_SUCCESS)
-        return "<no key>";
-    char buf[1024] = {0};
-    DWORD size = sizeof buf - 1;
-    DWORD type = 0;
-    const LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE *>(buf), &size);
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS ? std::string(buf) : "<no value>";
 }
 
 class ReaderCheckTest : public ::testing::Test {

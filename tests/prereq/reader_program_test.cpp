@@ -1,37 +1,23 @@
 /* The built program end to end: settings in the emulated registry, the package from
  * a store server on 127.0.0.1, the demo's stand-in msiexec.exe. */
+#include "prereq/reader_test_support.h"
 #include "support/http_server.h"
-#include "support/scratch_root.h"
-#include "winapi/winapi.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
 namespace {
 
+using namespace reader_test;
 using vt_test::ReadWholeFile;
 using vt_test::ScratchRoot;
 
 const char kInstallDir[] = "C:\\Vantrel Agent";
 const char kPatches[] = "C:\\Vantrel Agent\\patches";
-
-std::string RegText(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out;
-}
-std::string Key(const std::string &path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\n"; }
-std::string Value(const std::string &name, const std::string &text) {
-    return "\"" + name + "\"=\"" + RegText(text) + "\"\n";
-}
 
 struct Machine {
     int port = 0;
@@ -39,18 +25,6 @@ struct Machine {
     std::string language = "0409";  // InstallLanguage
     bool wow64 = false;
 };
-
-/* The product's keys for a language group ("1033") and its packed form ("3301"). */
-std::string ProductIdKey(const std::string &group) {
-    return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{AC76BA86-7AD7-" + group +
-           "-7B44-AA1000000001}";
-}
-std::string SourceListKey(const std::string &packed) {
-    return "SOFTWARE\\Classes\\Installer\\Products\\68AB67CA7DA7" + packed + "B744AA0100000010\\SourceList";
-}
-std::string SetupFolder(const std::string &group) {
-    return "C:\\ProgramData\\Adobe\\Setup\\{AC76BA86-7AD7-" + group + "-7B44-AA1000000001}";
-}
 
 /* A complete agent configuration and a Reader registration (language group `group`)
  * whose source list names the setup folder; the cached package itself is missing. */
@@ -79,17 +53,6 @@ std::string Hive(const Machine &m, const std::string &group, const std::string &
     h += Key(SourceListKey(packed)) + Value("LastUsedSource", "n;1;" + SetupFolder(group) + "\\") + "\n";
     h += Key(SourceListKey(packed) + "\\Net") + Value("1", SetupFolder(group) + "\\") + "\n";
     return h;
-}
-
-std::string ReadValue(const std::string &key, const char *name, REGSAM view = 0) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, &h) != ERROR_SUCCESS)
-        return "<no key>";
-    char buf[1024] = {0};
-    DWORD size = sizeof buf - 1;
-    const LONG rc = RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size);
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS ? std::string(buf) : "<no value>";
 }
 
 /* True when every line of `wanted` occurs in `text`, in this order. */
@@ -125,9 +88,7 @@ protected:
 
     /* The log without time stamps and thread ids. */
     std::string Log() const {
-        static const std::regex prefix(R"(\[ [^\]]* \] \[ \d+ \] )");
-        return std::regex_replace(ReadWholeFile(root.Host("C:\\Vantrel Agent\\logs\\rozedidavevazez.log")), prefix,
-                                  "");
+        return WithoutStamps(ReadWholeFile(root.Host("C:\\Vantrel Agent\\logs\\rozedidavevazez.log")));
     }
     std::string MsiexecRuns() const { return ReadWholeFile(root.path() + "/msiexec-runs.log"); }
 
