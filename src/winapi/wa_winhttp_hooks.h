@@ -32,8 +32,8 @@ int WinHttpCallCount(const char *function);
 
 /* Body bytes received from the network and not yet handed to the caller, summed
  * over all open requests, and the highest value it has reached since the last
- * ResetWinHttpBufferPeak(). Bounded by kWinHttpBodyBufferLimit per request plus
- * whatever one network read delivers beyond it (curl's receive buffer). */
+ * ResetWinHttpBufferPeak(). A request holds at most kWinHttpBodyBufferLimit
+ * unread bytes, or one delivery of curl's (16 KiB) if that is more. */
 size_t WinHttpBufferedBytes();
 size_t WinHttpBufferPeak();
 void ResetWinHttpBufferPeak();
