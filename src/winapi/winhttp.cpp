@@ -118,7 +118,7 @@ struct Request : Object {
     bool prereqFired = false;
     bool finished = false;
     bool paused = false;
-    bool tunnelPending = false;
+    bool onWire = false;  /* the current request has gone out on its connection */
     bool inTunnelBlock = false;
     bool headersComplete = false;
     CURLcode result = CURLE_OK;
@@ -157,7 +157,7 @@ void ResetTransfer(Request &r) {
     r.inboxOff = 0;
     r.state = Request::State::Opened;
     r.prereqFired = r.finished = r.paused = false;
-    r.tunnelPending = r.inTunnelBlock = r.headersComplete = false;
+    r.onWire = r.inTunnelBlock = r.headersComplete = false;
     r.result = CURLE_OK;
     r.abortError = 0;
     r.uploaded = 0;
@@ -419,7 +419,8 @@ size_t HeaderCallback(char *data, size_t size, size_t count, void *user) {
     if (line.compare(0, 5, "HTTP/") == 0) {
         size_t sp = line.find(' ');
         int status = sp == std::string::npos ? 0 : atoi(line.c_str() + sp + 1);
-        if (r.tunnelPending) {
+        if (!r.onWire) {
+            /* Before the request is out, only a proxy's CONNECT answer can arrive. */
             r.inTunnelBlock = true;
             r.tunnelStatusLine = line;
             r.tunnelStatus = status;
@@ -435,14 +436,18 @@ size_t HeaderCallback(char *data, size_t size, size_t count, void *user) {
     if (line.empty()) {
         if (r.inTunnelBlock) {
             r.inTunnelBlock = false;
-            if (r.tunnelStatus / 100 == 2) r.tunnelPending = false;
             return length;
         }
         if (r.statusLine.empty() || r.status / 100 == 1) return length;
         if (IsRedirect(r.status)) {
-            /* curl follows it when it names a Location; the next block is the answer. */
-            for (const std::string &l : r.lines)
-                if (l.size() > 9 && strncasecmp(l.c_str(), "Location:", 9) == 0) return length;
+            /* curl follows it when it names a Location; the next block is the
+             * answer, possibly after a new connection and tunnel. */
+            for (const std::string &l : r.lines) {
+                if (l.size() > 9 && strncasecmp(l.c_str(), "Location:", 9) == 0) {
+                    r.onWire = false;
+                    return length;
+                }
+            }
         }
         r.headersComplete = true;
         return length;
@@ -484,6 +489,7 @@ int ProgressCallback(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t 
 int PrereqCallback(void *user, char *, char *, int, int) {
     Request &r = *static_cast<Request *>(user);
     r.prereqFired = true;
+    r.onWire = true;
     ++r.activity;
     return CURL_PREREQFUNC_OK;
 }
@@ -606,7 +612,6 @@ DWORD StartTransfer(Request &r) {
             curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, r.proxyUser.c_str());
             curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, r.proxyPassword.c_str());
         }
-        r.tunnelPending = secure;
     }
     if (!r.user.empty()) {
         curl_easy_setopt(e, CURLOPT_HTTPAUTH, (long)CURLAUTH_BASIC);

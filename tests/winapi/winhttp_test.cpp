@@ -497,26 +497,31 @@ TEST(WinHttpTls, SelfSignedCertificateNeedsTheIgnoreFlags) {
 
 TEST(WinHttpProxy, NamedProxyWithBasicAuthBypassAndTunnel) {
     if (!vt_test::TinyProxy::Available()) GTEST_SKIP() << "tinyproxy is not installed";
-    vt_test::TestHttpServer http, https(true);
-    ASSERT_TRUE(http.ok() && https.ok());
+    vt_test::TestHttpServer http, https(true), other(true);
+    ASSERT_TRUE(http.ok() && https.ok() && other.ok());
     http.Serve("GET", "/via", CannedResponse::Text(200, "plain"));
     https.Serve("GET", "/via", CannedResponse::Text(200, "tunnelled"));
-    vt_test::TinyProxy proxy({"agent", "s3cret", {https.port()}});
+    /* A redirect to another server needs a second tunnel, whose CONNECT answer is not the response. */
+    https.Serve("GET", "/moved", CannedResponse::Text(301, "", {{"Location", "https://127.0.0.1:" + std::to_string(other.port()) + "/via"}}));
+    other.Serve("GET", "/via", CannedResponse::Text(200, "second tunnel"));
+    vt_test::TinyProxy proxy({"agent", "s3cret", {https.port(), other.port()}});
     ASSERT_TRUE(proxy.ok()) << proxy.log();
     struct Case {
         const char *name;
         std::wstring host;
+        std::wstring path;
         bool secure;
         bool credentials;
         DWORD status;
         std::string body;
     } cases[] = {
-        {"http with credentials", L"127.0.0.1", false, true, 200, "plain"},
-        {"http without credentials", L"127.0.0.1", false, false, 407, ""},
+        {"http with credentials", L"127.0.0.1", L"/via", false, true, 200, "plain"},
+        {"http without credentials", L"127.0.0.1", L"/via", false, false, 407, ""},
         /* Without credentials only a direct request can succeed. */
-        {"bypassed local name", L"localhost", false, false, 200, "plain"},
-        {"https tunnel with credentials", L"127.0.0.1", true, true, 200, "tunnelled"},
-        {"https tunnel without credentials", L"127.0.0.1", true, false, 407, ""},
+        {"bypassed local name", L"localhost", L"/via", false, false, 200, "plain"},
+        {"https tunnel with credentials", L"127.0.0.1", L"/via", true, true, 200, "tunnelled"},
+        {"https tunnel without credentials", L"127.0.0.1", L"/via", true, false, 407, ""},
+        {"https redirect into a second tunnel", L"127.0.0.1", L"/moved", true, true, 200, "second tunnel"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -525,7 +530,7 @@ TEST(WinHttpProxy, NamedProxyWithBasicAuthBypassAndTunnel) {
         Target t;
         t.host = c.host;
         t.port = c.secure ? https.port() : http.port();
-        t.path = L"/via";
+        t.path = c.path;
         t.proxy = proxy.address();
         t.bypass = L"<local>";
         if (c.secure) t.flags |= WINHTTP_FLAG_SECURE;
