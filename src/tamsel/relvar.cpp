@@ -162,12 +162,19 @@ TableData *GetTableDataByName(const char *name)
     LogTrace("@@@ Inside GetTableDataByName @@@\n");
     if (name == nullptr)
         return nullptr;
-    for (VectorNode *node = ElementAt(&gv_tableDataVect, 0); node != nullptr; node = node->next) {
+    /* The walk holds the list's lock, so a relvar created meanwhile on another
+     * thread is either seen whole or not at all. */
+    TableData *found = nullptr;
+    LockObject(&gv_tableDataVect);
+    for (VectorNode *node = gv_tableDataVect.head; node != nullptr; node = node->next) {
         TableData *relvar = static_cast<TableData *>(node->data);
-        if (CompareStringsNoCase(relvar->name, name) == 0)
-            return relvar;
+        if (CompareStringsNoCase(relvar->name, name) == 0) {
+            found = relvar;
+            break;
+        }
     }
-    return nullptr;
+    UnlockObject(&gv_tableDataVect);
+    return found;
 }
 
 static bool AddRelvar(const char *name, uint8_t kind, TableDefn *tableDefn, CustomViewDefn *viewDefn)

@@ -129,6 +129,12 @@ TEST(CriteriaParseTest, ChainsGroupToTheRight)
         EXPECT_EQ(results[0], results[1]) << c.chain;
         EXPECT_NE(results[1], results[2]) << c.chain << ": the row does not tell the groupings apart";
     }
+    /* a=1 or b=2 and c=3 is false for a=0, b=2, c=0. */
+    RowObject *row = AddRow("Chains", {"0", "2", "0", "0"});
+    CriteriaNode *tree = ParseCriteria("a=1 or b=2 and c=3");
+    ResolveCriteriaColumns(GetTableDefn("Chains")->columns, tree);
+    EXPECT_FALSE(EvaluateCriteria(row, tree));
+    FreeCriteria(tree);
     tamsel_test::ResetStore();
 }
 
@@ -233,6 +239,17 @@ TEST_F(CriteriaSelectTest, ComparisonsByColumnType)
 TEST_F(CriteriaSelectTest, BindingConvertsLiteralsAndEvaluatesNullTreeAsTrue)
 {
     EXPECT_TRUE(EvaluateCriteria(GetTableDataByName("People")->firstRow, nullptr));
+    /* NULL values: numeric comparisons are false (and the value is never read). */
+    RowObject *empty = AddRow("People", {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr});
+    ASSERT_NE(empty, nullptr);
+    for (const char *criteria : {"AGE != 1", "AGE = 0", "TINY < 1", "UTINY >= 0", "SCORE != 1.5"}) {
+        CriteriaNode *numeric = ParseCriteria(criteria);
+        ResolveCriteriaColumns(GetTableDefn("People")->columns, numeric);
+        EXPECT_FALSE(EvaluateCriteria(empty, numeric)) << criteria;
+        FreeCriteria(numeric);
+    }
+
     CriteriaNode *tree = ParseCriteria("AGE >= 10 and NOTES = 'n' or Missing=1");
     ASSERT_NE(tree, nullptr);
     ResolveCriteriaColumns(GetTableDefn("People")->columns, tree);

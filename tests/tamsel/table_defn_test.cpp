@@ -135,9 +135,9 @@ TEST_F(TableDefnTest, AllowedValuesAndMalformedRanges)
 
 TEST_F(TableDefnTest, PrimaryAndForeignKeys)
 {
-    XmlTagInfo *table = Table("Orders", {Column("OrderId", {{"data-type", "INT"}}),
-                                         Column("CustomerId", {{"data-type", "INT"}}),
-                                         Column("Region", {{"data-type", "INT"}})});
+    XmlTagInfo *table = Table("Orders", {Column("OrderId", {{"data-type", "INTEGER"}}),
+                                         Column("CustomerId", {{"data-type", "INTEGER"}}),
+                                         Column("Region", {{"data-type", "INTEGER"}})});
     With(table, {With(Tag("primary-key"), {Tag("primary-key-column", {"OrderId"}), Tag("primary-key-column")})});
     XmlTagInfo *pairs = With(Tag("fk-columns"),
                              {With(Tag("fk-column"), {Tag("fk-local-column", {"CustomerId"}),
@@ -168,6 +168,19 @@ TEST_F(TableDefnTest, PrimaryAndForeignKeys)
     }
     EXPECT_STREQ(GetForeignKeyDefn(orders, "Region")->fkReferenceColumn, "RegionId");
     EXPECT_EQ(GetForeignKeyDefn(orders, "OrderId"), nullptr);
+
+    tamsel_test::LogCapture printed(3);
+    PrintTableDefn(orders);
+    const std::string rule = "---------------------------------------\n\n";
+    const std::string stars = "********************************\n";
+    std::string expected = "Table Name : Orders\nDescription: test table\n" + rule;
+    for (const char *column : {"OrderId", "CustomerId", "Region"})
+        expected += std::string("Column Name : ") + column + "\nColumn Type : 5\nUnique Flag : FALSE\n" +
+                    "Description : (null)\n" + rule;
+    expected += "Primary key : OrderId\n\nForeign key Constraints\n" + stars +
+                "Column Name : CustomerId\nRef Column  : Id\nTablename : Customers\n" +
+                "Column Name : Region\nRef Column  : RegionId\nTablename : Customers\n" + stars;
+    EXPECT_EQ(printed.Messages("DEBUG"), expected);
 
     RemoveTableDefn("ORDERS");
     EXPECT_EQ(GetTableDefn("Orders"), nullptr);
