@@ -140,6 +140,7 @@ TEST(CriteriaParseTest, ChainsGroupToTheRight)
 
 TEST(CriteriaParseTest, DeepNestingStaysWithinTheStackOrFailsCleanly)
 {
+    InitMutex();
     auto nested = [](int depth) {
         return std::string(static_cast<size_t>(depth), '(') + "a=1" + std::string(static_cast<size_t>(depth), ')');
     };
@@ -153,9 +154,24 @@ TEST(CriteriaParseTest, DeepNestingStaysWithinTheStackOrFailsCleanly)
     std::string chain = "a=1";
     for (int i = 0; i < 3000; i++)
         chain += " and a=1";
-    CriteriaNode *tree = ParseCriteria(chain.c_str());
-    ASSERT_NE(tree, nullptr);
-    FreeCriteria(tree);
+    Vector columns;
+    InitVector(&columns, nullptr);
+    ColumnDefn *column = CreateColumnDefn("a", KEL_SQL_INT, nullptr, 0, 0, nullptr, nullptr, 0, 1, nullptr);
+    AppendData(&columns, column);
+    int32_t one = 1;
+    void *values[] = {&one};
+    int32_t lengths[] = {4};
+    RowObject row = {values, lengths, ROW_STATE_NEW, nullptr};
+    for (const char *last : {" and a=1", " and a=2", " or a=2"}) {
+        CriteriaNode *tree = ParseCriteria((chain + last).c_str());
+        ASSERT_NE(tree, nullptr);
+        ResolveCriteriaColumns(&columns, tree);
+        /* The innermost comparison decides: true unless the chain ends in "and a=2". */
+        EXPECT_EQ(EvaluateCriteria(&row, tree), strcmp(last, " and a=2") != 0) << last;
+        FreeCriteria(tree);
+    }
+    FreeColumnDefn(column);
+    FreeVector(&columns);
     for (int i = 0; i < 3000; i++)
         chain += " or a=1";
     EXPECT_EQ(ParsedShape(chain.c_str()), "<refused>"); /* beyond 10,000 states */
