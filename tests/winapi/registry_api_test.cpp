@@ -220,6 +220,13 @@ TEST(RegistryApi, HandlesAreCheckedLikeWindows) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, KEY_READ, &out), ERROR_BAD_PATHNAME);
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY, &out),
               ERROR_INVALID_PARAMETER);
+    /* A line break in a name could not be written back to the hive file. */
+    Key h;
+    ASSERT_EQ(Create("SOFTWARE\\H", KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+    EXPECT_EQ(SetString(h.get(), "a\nb", "x"), ERROR_INVALID_PARAMETER);
+    Key broken;
+    EXPECT_EQ(Create("SOFTWARE\\a\nb", KEY_ALL_ACCESS, &broken), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(wa::reg::ParseHive(root.ReadHive(), "HKEY_LOCAL_MACHINE").ok);
 }
 
 TEST(RegistryApi, AccessRightsOfTheHandleAreEnforced) {
