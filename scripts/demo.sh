@@ -30,7 +30,11 @@ while [ $# -gt 0 ]; do
 done
 case "$rate" in ''|*[!0-9]*) echo "demo: --rate takes a whole number of KB per second" >&2; exit 2 ;; esac
 
-section() { printf '\n\033[1m== %s ==\033[0m\n' "$*"; }
+if [ -t 1 ]; then
+    section() { printf '\n\033[1m== %s ==\033[0m\n' "$*"; }
+else
+    section() { printf '\n== %s ==\n' "$*"; }
+fi
 indent() { sed 's/^/    /'; }
 
 if [ -z "$prereq" ]; then
@@ -52,7 +56,8 @@ cleanup() {
         wait "$server_pid" 2>/dev/null || true
     fi
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'cleanup; exit 130' INT TERM
 
 # ---- The store: the base package for en_US -------------------------------------------
 store="$root/store-files"
@@ -161,8 +166,8 @@ section "Machine"
 echo "machine root:   $root"
 echo "store server:   http://127.0.0.1:$port/store/ (pid $server_pid)"
 echo "package:        \\store\\$package, $(stat -c %s "$store/$package") bytes, $made"
-if [ "$rate" = 0 ]; then
-    echo "transfer rate:  no limit (plain download)"
+if [ "$rate" = 0 ] || [ "$rate" -gt 3072 ]; then
+    echo "transfer rate:  no limit (plain download)$( [ "$rate" = 0 ] || echo "; the agent resets rates above 3072 to 0")"
 else
     echo "transfer rate:  $rate KB/s (throttled download: HEAD, then ranges of $(( rate * 500 )) bytes)"
     echo "                note: the throttled download does not create the patches folder; it is created here"
