@@ -191,12 +191,35 @@ static bool AddRelvar(const char *name, uint8_t kind, TableDefn *tableDefn, Cust
     relvar->viewDefn = viewDefn;
     Vector *columns = ColumnsOf(kind, tableDefn, viewDefn);
     relvar->columnCount = columns != nullptr ? columns->count : 0;
-    if (!AppendData(&gv_tableDataVect, relvar)) {
+    VectorNode *node = static_cast<VectorNode *>(calloc(1, sizeof(VectorNode)));
+    if (node == nullptr) {
         free(relvar->name);
         free(relvar);
         return false;
     }
-    return true;
+    node->data = relvar;
+
+    /* The name test and the append are one step under the list's lock, so two
+     * threads cannot both create the same name. */
+    bool added = true;
+    LockObject(&gv_tableDataVect);
+    for (VectorNode *walk = gv_tableDataVect.head; walk != nullptr && added; walk = walk->next)
+        added = CompareStringsNoCase(static_cast<TableData *>(walk->data)->name, name) != 0;
+    if (added) {
+        if (gv_tableDataVect.tail != nullptr)
+            gv_tableDataVect.tail->next = node;
+        else
+            gv_tableDataVect.head = node;
+        gv_tableDataVect.tail = node;
+        gv_tableDataVect.count++;
+    }
+    UnlockObject(&gv_tableDataVect);
+    if (!added) {
+        free(node);
+        free(relvar->name);
+        free(relvar);
+    }
+    return added;
 }
 
 bool CreateTable(const char *name)

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tamsel/relvar.h"
 #include "tamsel_support.h"
@@ -58,6 +59,27 @@ TEST_F(ConcurrencyTest, NoRowLostOnDifferentRelvars)
         EXPECT_EQ(result->rowCount, 1000) << name;
         FreeResultData(result);
     }
+}
+
+TEST_F(ConcurrencyTest, SameNameCreatedOnce)
+{
+    const int tables = 50;
+    std::vector<std::string> names;
+    for (int i = 0; i < tables; i++) {
+        names.push_back("Table" + std::to_string(i));
+        ASSERT_TRUE(DefineTable(names.back().c_str(), {{"K", KEL_SQL_INT}}));
+    }
+    int created[2] = {0, 0};
+    auto create = [&](int slot) {
+        for (const std::string &name : names)
+            created[slot] += CreateTable(name.c_str()) ? 1 : 0;
+    };
+    std::thread first(create, 0);
+    std::thread second(create, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(created[0] + created[1], tables);
+    EXPECT_EQ(gv_tableDataVect.count, tables);
 }
 
 } // namespace
