@@ -227,4 +227,20 @@ TEST_F(ReaderCheckTest, PackageNameFollowsTheInstallLanguage) {
     }
 }
 
+TEST_F(ReaderCheckTest, RepairWithoutAnInstallDirectoryDoesNothing) {
+    root.WriteHive(Language("0409"));
+    char *saved = gv_agentInstallDir;
+    gv_agentInstallDir = nullptr;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(InstallReaderBase(), -1);
+    const std::string out = testing::internal::GetCapturedStdout();
+    gv_agentInstallDir = saved;
+    EXPECT_EQ(out, "") << "nothing may be looked up or printed";
+    const std::string text = log.InfoAndErrors();
+    EXPECT_EQ(text.rfind("[INFO] Inside Kestrinst\n[ERROR] ", 0), 0u) << text;
+    EXPECT_EQ(text.find("(null)"), std::string::npos);
+    EXPECT_EQ(text.find("productId"), std::string::npos);
+    EXPECT_EQ(root.ReadHive().find("Installer"), std::string::npos);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -84,7 +85,9 @@ protected:
         chmod(msiexec.c_str(), 0755);
     }
 
-    vt_test::ProcessResult Run() { return vt_test::RunProgram(VT_PREREQ_EXE, {"-p", "PATCH-1"}); }
+    vt_test::ProcessResult Run(const std::vector<std::string> &env = {}) {
+        return vt_test::RunProgram(VT_PREREQ_EXE, {"-p", "PATCH-1"}, env);
+    }
 
     /* The log without time stamps and thread ids. */
     std::string Log() const {
@@ -174,6 +177,29 @@ TEST_F(ReaderProgramTest, DownloadFailuresChangeNothing) {
                                              std::string(kPatches) + "\\300297-AdbeRdr1010_en_US.msi \n"}));
         EXPECT_EQ(Log().find("[INFO] productId"), std::string::npos);
         ExpectNothingChanged("1033", "3301");
+    }
+}
+
+TEST_F(ReaderProgramTest, InstallerOutcomeShowsOnlyInTheStatusLine) {
+    server.Serve("GET", "/store/300297-AdbeRdr1010_en_US.msi", vt_test::CannedResponse::Generated(100));
+    const struct {
+        const char *exitCode;
+        const char *status;
+    } cases[] = {{"3010", "0"}, {"1641", "0"}, {"1603", "1603"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.exitCode);
+        Prepare("1033", "3301");
+        std::remove(root.Host(SetupFolder("1033") + "\\AcroRead.msi").c_str());  // left by the previous case
+        vt_test::WriteWholeFile(root.Host("C:\\Vantrel Agent\\logs\\rozedidavevazez.log"), "");
+        vt_test::ProcessResult r = Run({std::string("MSIEXEC_EXIT_CODE=") + c.exitCode});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(LinesInOrder(Log(), {std::string("[INFO] execute : Exit code for the application : ") +
+                                             c.exitCode + " \n",
+                                         std::string("[INFO] Adobe 10.1.0 installation status : ") + c.status + "\n",
+                                         "[INFO] Returning from Kestrinst with errorcode : 0\n"}));
+        /* The registration is written before msiexec runs, whatever it reports. */
+        EXPECT_EQ(ReadValue(SourceListKey("3301"), "LastUsedSource"), kPatches);
+        vt_test::WriteWholeFile(root.path() + "/msiexec-runs.log", "");
     }
 }
 
