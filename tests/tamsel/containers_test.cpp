@@ -259,6 +259,11 @@ TEST(QueryResultTest, CursorValuesAndTypes)
     EXPECT_EQ(GetQueryValue("SEQNAME", &length, result), nullptr); /* database NULL */
     EXPECT_EQ(length, 0);
     EXPECT_EQ(NextQueryRow(result), nullptr);
+    {
+        tamsel_test::LogCapture log(3);
+        PrintQueryResult(result);
+        EXPECT_EQ(log.Messages("DEBUG"), "SEQNAME\tCURRENTBATCHEND\t\nseq\t600\t\n(null)\tNULL\t\n");
+    }
     FreeQueryResult(result);
 
     QueryResult *empty = CreateQueryResult(nullptr, nullptr, 0);
