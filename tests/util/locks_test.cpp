@@ -25,10 +25,11 @@ protected:
         wa_test::ClearRecordedSleeps();
     }
 
-    /* Waits (without a time limit the test relies on) until the waiter has found
-     * the address busy at least `polls` times. */
-    static void WaitForBusyPolls(size_t polls) {
-        while (wa_test::RecordedSleeps().size() < polls) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    /* Waits until the waiter has found the address busy at least `polls` times,
+     * or has returned (which it must not do while the address is held). */
+    static void WaitForBusyPolls(size_t polls, const std::atomic<bool> &returned) {
+        while (!returned.load() && wa_test::RecordedSleeps().size() < polls)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 };
 
@@ -42,7 +43,7 @@ TEST_F(ObjectLocks, SecondLockerReturnsOnlyAfterTheFirstUnlocks) {
         secondResult = LockObject(&object);
         acquired = true;
     });
-    WaitForBusyPolls(300);
+    WaitForBusyPolls(300, acquired);
     EXPECT_FALSE(acquired.load());
 
     /* Locks belong to no thread: the holder's address is released from here. */
@@ -93,8 +94,8 @@ TEST_F(ObjectLocks, ReleaseCodesAndListUnlinking) {
 
 TEST_F(ObjectLocks, CounterUnderTheLockLosesNoIncrement) {
     int counter = 0;
-    constexpr int kThreads = 4;
-    constexpr int kIncrements = 2000;
+    constexpr int kThreads = 2;
+    constexpr int kIncrements = 500;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&counter] {
