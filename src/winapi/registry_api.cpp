@@ -51,16 +51,20 @@ bool ViewOf(REGSAM sam, View inherited, View *view) {
     return true;
 }
 
+bool Is64BitMachine(const wa::reg::Snapshot &machine);
+
 /* HKLM\SOFTWARE\X -> HKLM\SOFTWARE\Wow6432Node\X for a 32-bit view of a 64-bit
- * machine; SOFTWARE\Classes is shared and SOFTWARE\Wow6432Node is already there. */
-std::vector<std::string> PhysicalPath(HiveId hive, const std::vector<std::string> &logical, View view) {
+ * machine; SOFTWARE\Classes is shared and SOFTWARE\Wow6432Node is already there.
+ * `snap` is the hive's current state: one state answers the whole call. */
+std::vector<std::string> PhysicalPath(const wa::reg::Snapshot &snap, HiveId hive,
+                                      const std::vector<std::string> &logical, View view) {
     if (hive != HiveId::Machine || view == View::Wow64 || logical.empty() ||
         !wa::reg::NamesEqual(logical[0], "SOFTWARE"))
         return logical;
     if (logical.size() >= 2 &&
         (wa::reg::NamesEqual(logical[1], "Classes") || wa::reg::NamesEqual(logical[1], "Wow6432Node")))
         return logical;
-    if (!wa::MachineIs64Bit()) return logical;
+    if (!Is64BitMachine(snap)) return logical;
     std::vector<std::string> physical = logical;
     physical.insert(physical.begin() + 1, "Wow6432Node");
     return physical;
@@ -181,7 +185,7 @@ LONG Resolve(HKEY key, const std::string *sub, REGSAM sam, Target *t) {
 
 /* The key of an open handle in the hive's current state, or null. */
 const Key *KeyOf(const wa::reg::Snapshot &snap, const OpenKey &k) {
-    return snap.root->Find(PhysicalPath(k.hive, k.path, k.view));
+    return snap.root->Find(PhysicalPath(snap, k.hive, k.path, k.view));
 }
 
 LONG OpenCore(HKEY key, const std::string *sub, REGSAM sam, PHKEY result) {
@@ -192,7 +196,7 @@ LONG OpenCore(HKEY key, const std::string *sub, REGSAM sam, PHKEY result) {
     if (rc != ERROR_SUCCESS) return rc;
     auto snap = wa::reg::LoadHive(t.base.hive);
     if (!t.base.predefined && !KeyOf(*snap, t.base)) return ERROR_KEY_DELETED;
-    if (!snap->root->Find(PhysicalPath(t.base.hive, t.logical, t.view))) return ERROR_FILE_NOT_FOUND;
+    if (!snap->root->Find(PhysicalPath(*snap, t.base.hive, t.logical, t.view))) return ERROR_FILE_NOT_FOUND;
     OpenKey opened;
     opened.hive = t.base.hive;
     opened.path = t.logical;
@@ -209,13 +213,13 @@ LONG CreateCore(HKEY key, const std::string *sub, REGSAM sam, PHKEY result, LPDW
     Target t;
     LONG rc = Resolve(key, sub, sam, &t);
     if (rc != ERROR_SUCCESS) return rc;
-    const std::vector<std::string> physical = PhysicalPath(t.base.hive, t.logical, t.view);
     auto snap = wa::reg::LoadHive(t.base.hive);
+    const std::vector<std::string> physical = PhysicalPath(*snap, t.base.hive, t.logical, t.view);
     if (!t.base.predefined && !KeyOf(*snap, t.base)) return ERROR_KEY_DELETED;
     bool created = false;
     if (!snap->root->Find(physical)) {
         if (!(t.base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-        const std::vector<std::string> basePhysical = PhysicalPath(t.base.hive, t.base.path, t.base.view);
+        const std::vector<std::string> basePhysical = PhysicalPath(*snap, t.base.hive, t.base.path, t.base.view);
         rc = wa::reg::ModifyHive(t.base.hive, [&](Key &root, bool *changed) -> LONG {
             if (!t.base.predefined && !root.Find(basePhysical)) return ERROR_KEY_DELETED;
             Key *k = &root;
@@ -283,7 +287,7 @@ LONG SetCore(HKEY key, const std::string &name, DWORD type, const BYTE *data, DW
     LONG rc = KeyForValues(key, KEY_SET_VALUE, &k, &snap, &found);
     if (rc != ERROR_SUCCESS) return rc;
     const std::string stored = DataIn(type, data, size, cs);
-    const std::vector<std::string> physical = PhysicalPath(k.hive, k.path, k.view);
+    const std::vector<std::string> physical = PhysicalPath(*snap, k.hive, k.path, k.view);
     return wa::reg::ModifyHive(k.hive, [&](Key &root, bool *changed) -> LONG {
         Key *target = root.Find(physical);
         if (!target) return k.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
@@ -323,6 +327,17 @@ std::string StringText(const std::string &data) {
     return wa::reg::Utf16LeToUtf8(data.substr(0, units * 2));
 }
 
+const char kEnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+bool Is64BitMachine(const wa::reg::Snapshot &machine) {
+    const Key *k = MachineKey(machine, kEnvironmentKey);
+    const wa::reg::Value *v = k ? k->FindValue("PROCESSOR_ARCHITECTURE") : nullptr;
+    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return false;
+    const std::string arch = StringText(v->data);
+    return wa::reg::NamesEqual(arch, "AMD64") || wa::reg::NamesEqual(arch, "ARM64") ||
+           wa::reg::NamesEqual(arch, "IA64");
+}
+
 }  // namespace
 
 /* ---- Machine-registry reads of the other families ------------------------------------------ */
@@ -351,13 +366,7 @@ bool ReadMachineDword(const std::string &key, const std::string &name, DWORD *va
     return true;
 }
 
-bool MachineIs64Bit() {
-    std::string arch;
-    if (!ReadMachineString("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
-                           "PROCESSOR_ARCHITECTURE", &arch))
-        return false;
-    return reg::NamesEqual(arch, "AMD64") || reg::NamesEqual(arch, "ARM64") || reg::NamesEqual(arch, "IA64");
-}
+bool MachineIs64Bit() { return Is64BitMachine(*reg::LoadHive(reg::HiveId::Machine)); }
 
 }  // namespace wa
 
@@ -411,7 +420,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     LONG rc = KeyForValues(key, KEY_SET_VALUE, &k, &snap, &found);
     if (rc != ERROR_SUCCESS) return rc;
     if (!found->FindValue(n)) return ERROR_FILE_NOT_FOUND;
-    const std::vector<std::string> physical = PhysicalPath(k.hive, k.path, k.view);
+    const std::vector<std::string> physical = PhysicalPath(*snap, k.hive, k.path, k.view);
     return wa::reg::ModifyHive(k.hive, [&](Key &root, bool *changed) -> LONG {
         Key *target = root.Find(physical);
         if (!target) return ERROR_KEY_DELETED;
@@ -427,9 +436,9 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     Target t;
     LONG rc = Resolve(key, &sub, 0, &t);
     if (rc != ERROR_SUCCESS) return rc;
-    const std::vector<std::string> physical = PhysicalPath(t.base.hive, t.logical, t.view);
-    if (physical.empty()) return ERROR_ACCESS_DENIED;
     auto snap = wa::reg::LoadHive(t.base.hive);
+    const std::vector<std::string> physical = PhysicalPath(*snap, t.base.hive, t.logical, t.view);
+    if (physical.empty()) return ERROR_ACCESS_DENIED;
     const Key *victim = snap->root->Find(physical);
     if (!victim) return t.base.predefined || KeyOf(*snap, t.base) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     if (!victim->subkeys.empty()) return ERROR_ACCESS_DENIED;
