@@ -224,10 +224,10 @@ int isVistaAndAbove(void) {
 }
 
 const char *GetNTVersionPrefix(DWORD majorVersion, DWORD minorVersion) {
-    /* Only NT 5.2 needs the product type. Older systems without the extended
-     * record (NT 4 before its sixth service pack) still get their prefix. */
+    /* Systems without the extended record (NT 4 before its sixth service pack)
+     * are marked as unsupported in the name. */
     OSVERSIONINFOEXA info;
-    if (!ReadVersionEx(&info) && majorVersion == 5 && minorVersion == 2) {
+    if (!ReadVersionEx(&info)) {
         return "UnSupported";
     }
     KernelModule kernel;

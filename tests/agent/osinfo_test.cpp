@@ -72,9 +72,10 @@ TEST_F(OsInfoTest, NamesFamiliesAndVistaTestOfEmulatedMachines) {
         {"NT 4 terminal server", "4.0", "Service Pack 6", "ServerNT", "x86", 2, 0x10, -1,
          "Windows NT Server 4.0, Terminal Server Edition", -1, 1},
         /* Before its sixth service pack NT 4 knows only the plain record: the
-         * product type then comes from the registry. */
+         * product type then comes from the registry, and the prefix marks the
+         * system as unsupported. */
         {"NT 4 SP5 domain controller", "4.0", "Service Pack 5", "LanmanNT", "x86", 2, -1, -1,
-         "Windows NT Server 4.0", 1, 0},
+         "UnSupportedServer 4.0", 1, 0},
         {"98 SE", "4.10", " A ", "WinNT", "x86", 1, -1, -1, "Windows 98 SE", 1, 0},
         {"98", "4.10", " B ", "WinNT", "x86", 1, -1, -1, "Windows 98", 1, 0},
         {"95", "4.0", "", "WinNT", "x86", 1, -1, -1, "Windows 95", 1, 0},
