@@ -41,7 +41,7 @@ if [ -z "$prereq" ]; then
     section "Setup and release build"
     scripts/setup.sh
     cmake --preset release >/dev/null
-    cmake --build --preset release
+    cmake --build --preset release --target prereq
     prereq="$repo/build/release/bin/prereq"
 fi
 prereq=$(cd "$(dirname "$prereq")" && pwd)/$(basename "$prereq")
