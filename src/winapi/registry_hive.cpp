@@ -2,6 +2,7 @@
  * The registry key tree and its .reg text: names, conversions, parser, writer.
  */
 #include "winapi/registry_hive.h"
+#include "winapi/wa_private.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,63 +18,8 @@ namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
-/* Decodes one UTF-8 sequence at s[*i]; malformed input gives U+FFFD and skips one byte. */
-uint32_t DecodeUtf8(const std::string &s, size_t *i) {
-    const unsigned char c = static_cast<unsigned char>(s[*i]);
-    if (c < 0x80) {
-        ++*i;
-        return c;
-    }
-    int extra;
-    uint32_t cp, min;
-    if ((c & 0xE0) == 0xC0) {
-        extra = 1; cp = c & 0x1F; min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        extra = 2; cp = c & 0x0F; min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        extra = 3; cp = c & 0x07; min = 0x10000;
-    } else {
-        ++*i;
-        return kReplacement;
-    }
-    if (*i + static_cast<size_t>(extra) >= s.size()) {
-        ++*i;
-        return kReplacement;
-    }
-    for (int k = 1; k <= extra; ++k) {
-        const unsigned char t = static_cast<unsigned char>(s[*i + static_cast<size_t>(k)]);
-        if ((t & 0xC0) != 0x80) {
-            ++*i;
-            return kReplacement;
-        }
-        cp = (cp << 6) | (t & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++*i;
-        return kReplacement;
-    }
-    *i += static_cast<size_t>(extra) + 1;
-    return cp;
-}
-
-void EncodeUtf8(std::string *out, uint32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
+/* One code point of UTF-8 text at s[*i] (*i < s.size()); see wa::DecodeUtf8. */
+uint32_t DecodeUtf8(const std::string &s, size_t *i) { return wa::DecodeUtf8(s.data(), s.size(), i); }
 
 void PutUnit(std::string *out, uint32_t unit) {
     out->push_back(static_cast<char>(unit & 0xFF));
@@ -95,6 +41,23 @@ uint32_t UnitAt(const std::string &bytes, size_t unitIndex) {
     const uint32_t lo = static_cast<unsigned char>(bytes[b]);
     const uint32_t hi = b + 1 < bytes.size() ? static_cast<unsigned char>(bytes[b + 1]) : 0;
     return lo | (hi << 8);
+}
+
+/* Calls emit(cp) for each unit of UTF-16LE bytes (an odd last byte is a unit of
+ * its own), a valid surrogate pair joined into one code point and a lone
+ * surrogate passed on as it is. */
+template <typename Emit>
+void ForEachUtf16LeCodePoint(const std::string &bytes, Emit emit) {
+    const size_t units = (bytes.size() + 1) / 2;
+    for (size_t u = 0; u < units; ++u) {
+        uint32_t cp = UnitAt(bytes, u);
+        const uint32_t pair = u + 1 < units ? JoinSurrogates(cp, UnitAt(bytes, u + 1)) : 0;
+        if (pair != 0) {
+            cp = pair;
+            ++u;
+        }
+        emit(cp);
+    }
 }
 
 /* Upper-case folding for name comparison. */
@@ -156,18 +119,7 @@ std::string Utf8ToUtf16Le(const std::string &utf8) {
 
 std::string Utf16LeToUtf8(const std::string &bytes) {
     std::string out;
-    const size_t units = (bytes.size() + 1) / 2;
-    for (size_t u = 0; u < units; ++u) {
-        uint32_t cp = UnitAt(bytes, u);
-        if (cp >= 0xD800 && cp <= 0xDBFF && u + 1 < units) {
-            const uint32_t next = UnitAt(bytes, u + 1);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
-                ++u;
-            }
-        }
-        EncodeUtf8(&out, cp);
-    }
+    ForEachUtf16LeCodePoint(bytes, [&out](uint32_t cp) { AppendUtf8(&out, cp); });
     return out;
 }
 
@@ -186,19 +138,8 @@ std::string WideToUtf16Le(const WCHAR *text, size_t count) {
 
 std::vector<WCHAR> Utf16LeToWide(const std::string &bytes) {
     std::vector<WCHAR> out;
-    const size_t units = (bytes.size() + 1) / 2;
-    out.reserve(units);
-    for (size_t u = 0; u < units; ++u) {
-        uint32_t cp = UnitAt(bytes, u);
-        if (cp >= 0xD800 && cp <= 0xDBFF && u + 1 < units) {
-            const uint32_t next = UnitAt(bytes, u + 1);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
-                ++u;
-            }
-        }
-        out.push_back(static_cast<WCHAR>(cp));
-    }
+    out.reserve((bytes.size() + 1) / 2);
+    ForEachUtf16LeCodePoint(bytes, [&out](uint32_t cp) { out.push_back(static_cast<WCHAR>(cp)); });
     return out;
 }
 

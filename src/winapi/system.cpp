@@ -47,25 +47,21 @@ void FillSystemTime(const struct tm &tm, long nanoseconds, LPSYSTEMTIME st) {
     st->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
 }
 
+/* The current time broken down by localtime_r or gmtime_r. */
+void FillNow(struct tm *(*breakDown)(const time_t *, struct tm *), LPSYSTEMTIME st) {
+    if (st == nullptr) return;
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm tm;
+    breakDown(&ts.tv_sec, &tm);
+    FillSystemTime(tm, ts.tv_nsec, st);
+}
+
 }  // namespace
 
-extern "C" void GetLocalTime(LPSYSTEMTIME st) {
-    if (st == nullptr) return;
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    struct tm tm;
-    localtime_r(&ts.tv_sec, &tm);
-    FillSystemTime(tm, ts.tv_nsec, st);
-}
+extern "C" void GetLocalTime(LPSYSTEMTIME st) { FillNow(localtime_r, st); }
 
-extern "C" void GetSystemTime(LPSYSTEMTIME st) {
-    if (st == nullptr) return;
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    struct tm tm;
-    gmtime_r(&ts.tv_sec, &tm);
-    FillSystemTime(tm, ts.tv_nsec, st);
-}
+extern "C" void GetSystemTime(LPSYSTEMTIME st) { FillNow(gmtime_r, st); }
 
 /* Milliseconds since boot, wrapping after 49.7 days like Windows. */
 extern "C" DWORD GetTickCount(void) {

@@ -1,9 +1,9 @@
 /*
  * Code-page conversions and the shlwapi string helpers of the stand-in.
  *
- * UTF-8 is coded here; every other code page is a single-byte table that is
- * built once from the C library's iconv (CP_ACP is Windows-1252). WCHAR text holds
- * one code point per WCHAR (see wa_text.h).
+ * UTF-8 goes through the stand-in's codec (utf8.cpp); every other code page is a
+ * single-byte table that is built once from the C library's iconv (CP_ACP is
+ * Windows-1252). WCHAR text holds one code point per WCHAR (see wa_text.h).
  */
 #include "winapi/wa_private.h"
 
@@ -78,80 +78,37 @@ const SingleByteTable *TableFor(UINT codePage) {
     return it->second.get();
 }
 
-/* Decodes UTF-8; false on an invalid sequence when `strict`, else U+FFFD per bad byte. */
-bool DecodeUtf8(const unsigned char *s, size_t n, bool strict, std::wstring *out) {
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            out->push_back(static_cast<WCHAR>(c));
-            ++i;
-            continue;
-        }
-        uint32_t cp = 0;
-        size_t extra = 0;
-        uint32_t min = 0;
-        if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F; extra = 1; min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F; extra = 2; min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07; extra = 3; min = 0x10000;
-        }
-        size_t k = 1;
-        if (extra != 0) {
-            for (; k <= extra; ++k) {
-                if (i + k >= n || (s[i + k] & 0xC0) != 0x80) break;
-                cp = (cp << 6) | (s[i + k] & 0x3F);
-            }
-        }
-        if (extra == 0 || k <= extra || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            if (strict) return false;
-            out->push_back(static_cast<WCHAR>(0xFFFD));
-            ++i;
-            continue;
-        }
+/* UTF-8 to WCHAR; false on a malformed sequence when `strict`, else U+FFFD per bad byte. */
+bool DecodeUtf8Text(const char *s, size_t n, bool strict, std::wstring *out) {
+    for (size_t i = 0; i < n;) {
+        bool malformed = false;
+        const uint32_t cp = wa::DecodeUtf8(s, n, &i, &malformed);
+        if (malformed && strict) return false;
         out->push_back(static_cast<WCHAR>(cp));
-        i += extra + 1;
     }
     return true;
 }
 
-void AppendUtf8(std::string *out, uint32_t cp) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-bool EncodeUtf8(const WCHAR *s, size_t n, bool strict, std::string *out) {
+/* WCHAR (surrogate pairs joined) to UTF-8; false on a lone surrogate or a value
+ * beyond U+10FFFF when `strict`, else U+FFFD for it. */
+bool EncodeUtf8Text(const WCHAR *s, size_t n, bool strict, std::string *out) {
     for (size_t i = 0; i < n; ++i) {
         uint32_t cp = static_cast<uint32_t>(s[i]);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n) {
-            const uint32_t next = static_cast<uint32_t>(s[i + 1]);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
-                ++i;
-            }
+        const uint32_t pair = i + 1 < n ? wa::JoinSurrogates(cp, static_cast<uint32_t>(s[i + 1])) : 0;
+        if (pair != 0) {
+            cp = pair;
+            ++i;
         }
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            if (strict) return false;
-            cp = 0xFFFD;
-        }
-        AppendUtf8(out, cp);
+        if (strict && (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) return false;
+        wa::AppendUtf8(out, cp);
     }
     return true;
+}
+
+/* The 0 of a failed conversion, with its last error. */
+int Fail(DWORD error) {
+    SetLastError(error);
+    return 0;
 }
 
 /* The common end of both conversions: size query, size check, copy. */
@@ -160,8 +117,7 @@ int Deliver(const std::basic_string<Char> &text, Char *dst, int dstLen) {
     if (dstLen == 0) return static_cast<int>(text.size());
     if (text.size() > static_cast<size_t>(dstLen)) {
         memcpy(dst, text.data(), static_cast<size_t>(dstLen) * sizeof(Char));
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     memcpy(dst, text.data(), text.size() * sizeof(Char));
     return static_cast<int>(text.size());
@@ -170,30 +126,20 @@ int Deliver(const std::basic_string<Char> &text, Char *dst, int dstLen) {
 }  // namespace
 
 extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
-    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr))
+        return Fail(ERROR_INVALID_PARAMETER);
     const size_t n = srcLen == -1 ? strlen(src) + 1 : static_cast<size_t>(srcLen);
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(src);
     std::wstring wide;
     wide.reserve(n);
     if (codePage == CP_UTF8) {
-        if (!DecodeUtf8(bytes, n, (flags & MB_ERR_INVALID_CHARS) != 0, &wide)) {
-            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return 0;
-        }
+        if (!DecodeUtf8Text(src, n, (flags & MB_ERR_INVALID_CHARS) != 0, &wide))
+            return Fail(ERROR_NO_UNICODE_TRANSLATION);
     } else {
         const SingleByteTable *table = TableFor(codePage);
-        if (table == nullptr) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
-        }
+        if (table == nullptr) return Fail(ERROR_INVALID_PARAMETER);
         for (size_t i = 0; i < n; ++i) {
-            if (!table->mapped[bytes[i]] && (flags & MB_ERR_INVALID_CHARS)) {
-                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-                return 0;
-            }
+            if (!table->mapped[bytes[i]] && (flags & MB_ERR_INVALID_CHARS)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
             wide.push_back(table->mapped[bytes[i]] ? table->toWide[bytes[i]] : static_cast<WCHAR>(0xFFFD));
         }
     }
@@ -203,24 +149,17 @@ extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int s
 extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
                                    LPCSTR defaultChar, LPBOOL usedDefaultChar) {
     if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr) ||
-        (codePage == CP_UTF8 && (defaultChar != nullptr || usedDefaultChar != nullptr))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+        (codePage == CP_UTF8 && (defaultChar != nullptr || usedDefaultChar != nullptr)))
+        return Fail(ERROR_INVALID_PARAMETER);
     const size_t n = srcLen == -1 ? wcslen(src) + 1 : static_cast<size_t>(srcLen);
     std::string narrow;
     narrow.reserve(n);
     if (codePage == CP_UTF8) {
-        if (!EncodeUtf8(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, &narrow)) {
-            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return 0;
-        }
+        if (!EncodeUtf8Text(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, &narrow))
+            return Fail(ERROR_NO_UNICODE_TRANSLATION);
     } else {
         const SingleByteTable *table = TableFor(codePage);
-        if (table == nullptr) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
-        }
+        if (table == nullptr) return Fail(ERROR_INVALID_PARAMETER);
         const char fallback = defaultChar != nullptr ? defaultChar[0] : '?';
         bool used = false;
         for (size_t i = 0; i < n; ++i) {

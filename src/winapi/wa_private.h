@@ -29,6 +29,19 @@ std::string ToWindowsPath(const std::string &hostPath);
 /* The Windows directory in Windows form ("C:\Windows" unless "SystemRoot" says otherwise). */
 std::string WindowsDirectory();
 
+/* ---- UTF-8 (utf8.cpp) -------------------------------------------------------- */
+
+/* Appends the UTF-8 form of a code point; a surrogate or a value beyond U+10FFFF
+ * is written as U+FFFD. */
+void AppendUtf8(std::string *out, uint32_t codePoint);
+/* Decodes the UTF-8 sequence at text[*i] (of n bytes, *i < n) and moves *i past it.
+ * A malformed sequence (bad lead byte, truncated or overlong form, encoded
+ * surrogate, beyond U+10FFFF) gives U+FFFD, moves on by one byte and sets
+ * *malformed when that is given. */
+uint32_t DecodeUtf8(const char *text, size_t n, size_t *i, bool *malformed = nullptr);
+/* The code point of the UTF-16 surrogate pair (high, low), or 0 when it is none. */
+uint32_t JoinSurrogates(uint32_t high, uint32_t low);
+
 /* UTF-16 <-> UTF-8 helpers for the W functions of the stand-in. */
 std::string Narrow(const WCHAR *text);
 std::wstring Widen(const char *utf8);

@@ -1,0 +1,100 @@
+/*
+ * The stand-in's one UTF-8 codec: code point encoding and decoding, surrogate
+ * pairs, and the UTF-8 <-> WCHAR helpers of the W functions. Depends on nothing
+ * else in the stand-in (the hive parser's fuzz target compiles it alone).
+ */
+#include "winapi/wa_private.h"
+
+#include <string.h>
+
+namespace wa {
+
+namespace {
+constexpr uint32_t kReplacement = 0xFFFD;
+
+bool IsSurrogate(uint32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
+}  // namespace
+
+void AppendUtf8(std::string *out, uint32_t cp) {
+    if (cp > 0x10FFFF || IsSurrogate(cp)) cp = kReplacement;
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+uint32_t DecodeUtf8(const char *text, size_t n, size_t *i, bool *malformed) {
+    const unsigned char *s = reinterpret_cast<const unsigned char *>(text);
+    const unsigned char c = s[*i];
+    if (c < 0x80) {
+        ++*i;
+        return c;
+    }
+    size_t extra = 0;
+    uint32_t cp = 0;
+    uint32_t min = 0;
+    if ((c & 0xE0) == 0xC0) {
+        cp = c & 0x1F; extra = 1; min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        cp = c & 0x0F; extra = 2; min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        cp = c & 0x07; extra = 3; min = 0x10000;
+    }
+    size_t k = 1;
+    for (; k <= extra; ++k) {
+        if (*i + k >= n || (s[*i + k] & 0xC0) != 0x80) break;
+        cp = (cp << 6) | (s[*i + k] & 0x3F);
+    }
+    if (extra == 0 || k <= extra || cp < min || cp > 0x10FFFF || IsSurrogate(cp)) {
+        if (malformed != nullptr) *malformed = true;
+        ++*i;
+        return kReplacement;
+    }
+    *i += extra + 1;
+    return cp;
+}
+
+uint32_t JoinSurrogates(uint32_t high, uint32_t low) {
+    if (high < 0xD800 || high > 0xDBFF || low < 0xDC00 || low > 0xDFFF) return 0;
+    return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
+/* WCHAR text may hold UTF-16 surrogate pairs (text that came through a UTF-16
+ * buffer): a valid pair is joined, a lone surrogate becomes U+FFFD. */
+std::string Narrow(const WCHAR *text) {
+    std::string out;
+    if (text == nullptr) return out;
+    for (size_t i = 0; text[i] != 0; ++i) {
+        uint32_t cp = static_cast<uint32_t>(text[i]);
+        /* text[i] is not the terminator, so text[i + 1] is still in the string. */
+        if (const uint32_t pair = JoinSurrogates(cp, static_cast<uint32_t>(text[i + 1]))) {
+            cp = pair;
+            ++i;
+        }
+        AppendUtf8(&out, cp);
+    }
+    return out;
+}
+
+/* Malformed UTF-8 (bad lead byte, truncated or overlong sequence, encoded
+ * surrogate) becomes one U+FFFD per offending byte. */
+std::wstring Widen(const char *utf8) {
+    std::wstring out;
+    if (utf8 == nullptr) return out;
+    const size_t n = strlen(utf8);
+    for (size_t i = 0; i < n;) out.push_back(static_cast<WCHAR>(DecodeUtf8(utf8, n, &i)));
+    return out;
+}
+
+}  // namespace wa
