@@ -131,8 +131,10 @@ int GetLocalComputerName(char **computerName) {
     WSADATA wsaData;
     memset(&wsaData, 0, sizeof wsaData);
     WSAStartup(0x202, &wsaData);
+    /* The whole buffer is offered: gethostname terminates the name itself and
+     * fails when the name and its terminator do not fit. */
     char name[kHostNameBytes] = {0};
-    if (gethostname(name, static_cast<int>(sizeof name - 1)) != 0) {
+    if (gethostname(name, static_cast<int>(sizeof name)) != 0) {
         WSACleanup();
         return 0;
     }

@@ -169,13 +169,40 @@ TEST_F(MachineTest, WorkgroupAndDomainMachines) {
     }
 }
 
-TEST_F(MachineTest, HostNameFallsBackToTheHostsOwnName) {
-    WriteHive(Hive());
-    char *name = nullptr;
-    ASSERT_EQ(1, GetLocalComputerName(&name));
-    ASSERT_NE(nullptr, name);
-    EXPECT_GT(strlen(name), 0u);
-    free(name);
+TEST_F(MachineTest, HostNameFromTheFullBufferOrTheHostsOwnName) {
+    const std::string longest(63, 'n'); /* the longest name a 64-byte buffer holds */
+    const std::string tooLong(64, 'n');
+    struct Case {
+        const char *label;
+        const char *configured;  /* emulated "ComputerName", null: the host's own */
+        int expectStatus;
+    };
+    const Case cases[] = {
+        {"host fallback", nullptr, 1},
+        {"short name", "PC01", 1},
+        {"63 characters", longest.c_str(), 1},
+        {"64 characters", tooLong.c_str(), 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Hive hive;
+        if (c.configured != nullptr) {
+            hive.SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName",
+                         "ComputerName", c.configured);
+        }
+        WriteHive(hive);
+        char *name = nullptr;
+        EXPECT_EQ(c.expectStatus, GetLocalComputerName(&name));
+        if (c.expectStatus == 0) {
+            EXPECT_EQ(nullptr, name);
+        } else if (c.configured != nullptr) {
+            EXPECT_STREQ(c.configured, name);
+        } else {
+            ASSERT_NE(nullptr, name);
+            EXPECT_GT(strlen(name), 0u);
+        }
+        free(name);
+    }
 }
 
 }  // namespace
