@@ -50,6 +50,25 @@ int LoadDatafromFile(char **data)
     return 1;
 }
 
+namespace {
+
+const DownloadTexts kTexts = {
+    "InternetGetRequestEx :File not modified since the time: %S\n",
+    "InternetGetRequestEx : Failed with the http status code, %d \n",
+    "InternetGetRequestEx :  Error in Content Length Header -> %d \n",
+    "InternetGetRequestEx : Content Length of the request file: %u Bytes\n",
+    "InternetGetRequestEx : Error occured while creating the file --> %d \n",
+    "InternetGetRequestEx : The transfer ended after %u of %u bytes --> %d \n",
+    "InternetGetRequestEx: could n't read the data from .tmp file \n",
+    {
+        "InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n",
+        "InternetGetRequestEx :  Error in WinHttpReadData --> %d \n",
+        "InternetGetRequestEx :  Error in WriteFile --> %d \n",
+    },
+};
+
+}  // namespace
+
 DWORD InternetGetRequestEx(bool useProxy, const char *protocol, const WCHAR *host, int port, const WCHAR *proxyHost,
                            const WCHAR *proxyBypass, const WCHAR *proxyUserName, const WCHAR *proxyPassword,
                            const WCHAR *objectPath, const WCHAR *destinationPath, char **output, int requestType,
@@ -64,68 +83,33 @@ DWORD InternetGetRequestEx(bool useProxy, const char *protocol, const WCHAR *hos
     request.requestMode = REQUEST_MODE_GET;
     std::wstring tempName;
     bool haveTempName = false;
+    DWORD contentLength = 0;
 
     DWORD result = GetInternetRequestHandle(useProxy, protocol, host, port, proxyHost, proxyBypass, proxyUserName,
                                             proxyPassword, objectPath, destinationPath, output, requestType,
                                             keepAlive, &request);
+    if (result == 0)
+        result = CheckDownloadAnswer(&request, kTexts, &contentLength);
     if (result == 0) {
-        if (request.statusCode == 304) {
-            LogInfo("InternetGetRequestEx :File not modified since the time: %S\n", Printable(gv_lastModifiedTime));
-            result = RESULT_NOT_MODIFIED;
-        } else if (request.statusCode != 200) {
-            LogError("InternetGetRequestEx : Failed with the http status code, %d \n", static_cast<int>(request.statusCode));
-            result = request.statusCode;
-        } else {
-            if (gv_ifModifiedSinceEnabled == 1)
-                GetFilelastmodifiedTime(&request, &gv_lastModifiedTime);
-
-            DWORD contentLength = 0;
-            result = QueryNumberHeader(request.hRequest, WINHTTP_QUERY_CONTENT_LENGTH, &contentLength);
-            if (result != 0) {
-                LogError("InternetGetRequestEx :  Error in Content Length Header -> %d \n", static_cast<int>(result));
-                HttpGetLastError(result);
-            } else {
-                LogInfo("InternetGetRequestEx : Content Length of the request file: %u Bytes\n", static_cast<unsigned>(contentLength));
-                if (getData) {
-                    tempName = DataTempName();
-                } else if (destinationPath != nullptr) {
-                    if (CreateFolder(destinationPath, nullptr) != 0)
-                        LogError("InternetGetRequestEx : Failed to create the destination directory for the "
-                                 "destination file %S \n",
-                                 Printable(destinationPath));
-                    tempName = DestinationTempName(destinationPath);
-                }
-                HANDLE file = INVALID_HANDLE_VALUE;
-                if (getData ? !tempName.empty() : destinationPath != nullptr)
-                    file = CreateTempFile(tempName);
-                else
-                    SetLastError(ERROR_INVALID_PARAMETER);
-                if (file == INVALID_HANDLE_VALUE) {
-                    result = GetLastError();
-                    LogError("InternetGetRequestEx : Error occured while creating the file --> %d \n", static_cast<int>(result));
-                    HttpGetLastError(result);
-                } else {
-                    haveTempName = true;
-                    static const BodyLoopTexts texts = {
-                        "InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n",
-                        "InternetGetRequestEx :  Error in WinHttpReadData --> %d \n",
-                        "InternetGetRequestEx :  Error in WriteFile --> %d \n",
-                    };
-                    DWORD total = 0;
-                    result = ReadBodyToFile(request.hRequest, file, texts, true, true, contentLength, &total);
-                    if (result == 0) {
-                        LogInfo("InternetGetRequestEx: Total bytes readed = %u\n", static_cast<unsigned>(total));
-                        if (total != contentLength) {
-                            /* A body cut short is not a download: nothing reaches the destination. */
-                            result = RESULT_TRANSFER_INCOMPLETE;
-                            LogError("InternetGetRequestEx : The transfer ended after %u of %u bytes --> %d \n", static_cast<unsigned>(total),
-                                     static_cast<unsigned>(contentLength), static_cast<int>(result));
-                            HttpGetLastError(result);
-                        }
-                    }
-                    CloseTempFile(&file);
-                }
+        if (getData) {
+            tempName = DataTempName();
+        } else if (destinationPath != nullptr) {
+            if (CreateFolder(destinationPath, nullptr) != 0)
+                LogError("InternetGetRequestEx : Failed to create the destination directory for the "
+                         "destination file %S \n",
+                         Printable(destinationPath));
+            tempName = DestinationTempName(destinationPath);
+        }
+        HANDLE file = OpenDownloadTempFile(getData, destinationPath, tempName, kTexts, &result);
+        if (file != INVALID_HANDLE_VALUE) {
+            haveTempName = true;
+            DWORD total = 0;
+            result = ReadBodyToFile(request.hRequest, file, kTexts.body, true, true, contentLength, &total);
+            if (result == 0) {
+                LogInfo("InternetGetRequestEx: Total bytes readed = %u\n", static_cast<unsigned>(total));
+                result = CheckTransferComplete(total, contentLength, kTexts);
             }
+            CloseTempFile(&file);
         }
     }
 
@@ -133,12 +117,7 @@ DWORD InternetGetRequestEx(bool useProxy, const char *protocol, const WCHAR *hos
 
     if (result == 0) {
         if (getData) {
-            if (LoadDatafromFile(output) == 1) {
-                LogDebug("Data in memory : %s\n", *output);
-            } else {
-                LogError("InternetGetRequestEx: could n't read the data from .tmp file \n");
-                result = RESULT_DATA_NOT_READ;
-            }
+            result = LoadDownloadedData(output, kTexts);
         } else if (CopyFileW(tempName.c_str(), destinationPath, FALSE)) {
             LogInfo("InternetGetRequestEx : Successfully downloaded the file %S from the server %S to the destination "
                     "file %S \n",

@@ -138,7 +138,10 @@ std::wstring DataTempName()
 }  // namespace transfer_detail
 
 #include "log/log.h"
+#include "transfer/download.h"
 #include "transfer/errors.h"
+#include "transfer/routing.h"
+#include "transfer/session.h"
 
 namespace transfer_detail {
 
@@ -203,6 +206,65 @@ void CloseTempFile(HANDLE *file)
     FlushFileBuffers(*file);
     CloseHandle(*file);
     *file = INVALID_HANDLE_VALUE;
+}
+
+DWORD CheckDownloadAnswer(InternetRequestHandle *request, const DownloadTexts &texts, DWORD *contentLength)
+{
+    if (request->statusCode == 304) {
+        LogInfo(texts.notModified, Printable(gv_lastModifiedTime));
+        return RESULT_NOT_MODIFIED;
+    }
+    if (request->statusCode != 200) {
+        LogError(texts.statusFailed, static_cast<int>(request->statusCode));
+        return request->statusCode;
+    }
+    if (gv_ifModifiedSinceEnabled == 1)
+        GetFilelastmodifiedTime(request, &gv_lastModifiedTime);
+    DWORD result = QueryNumberHeader(request->hRequest, WINHTTP_QUERY_CONTENT_LENGTH, contentLength);
+    if (result != 0) {
+        LogError(texts.lengthFailed, static_cast<int>(result));
+        HttpGetLastError(result);
+        return result;
+    }
+    LogInfo(texts.length, static_cast<unsigned>(*contentLength));
+    return 0;
+}
+
+HANDLE OpenDownloadTempFile(bool getData, const WCHAR *destinationPath, const std::wstring &name,
+                            const DownloadTexts &texts, DWORD *result)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (getData ? !name.empty() : destinationPath != nullptr)
+        file = CreateTempFile(name);
+    else
+        SetLastError(ERROR_INVALID_PARAMETER);
+    if (file == INVALID_HANDLE_VALUE) {
+        *result = GetLastError();
+        LogError(texts.createFailed, static_cast<int>(*result));
+        HttpGetLastError(*result);
+    }
+    return file;
+}
+
+DWORD CheckTransferComplete(DWORD total, DWORD contentLength, const DownloadTexts &texts)
+{
+    if (total == contentLength)
+        return 0;
+    DWORD result = RESULT_TRANSFER_INCOMPLETE;
+    LogError(texts.incomplete, static_cast<unsigned>(total), static_cast<unsigned>(contentLength),
+             static_cast<int>(result));
+    HttpGetLastError(result);
+    return result;
+}
+
+DWORD LoadDownloadedData(char **output, const DownloadTexts &texts)
+{
+    if (LoadDatafromFile(output) != 1) {
+        LogError("%s", texts.dataNotRead);
+        return RESULT_DATA_NOT_READ;
+    }
+    LogDebug("Data in memory : %s\n", *output);
+    return 0;
 }
 
 }  // namespace transfer_detail

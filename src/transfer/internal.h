@@ -4,6 +4,8 @@
 
 #include <string>
 
+struct InternetRequestHandle;
+
 namespace transfer_detail {
 
 /* ASCII comparison without regard to case; a null text equals nothing. */
@@ -66,5 +68,38 @@ DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts,
 HANDLE CreateTempFile(const std::wstring &name);
 /* Flushes and closes the file when it is open; the handle becomes invalid. */
 void CloseTempFile(HANDLE *file);
+
+/* ---- Steps the two downloads share ------------------------------------------ */
+
+/* The log lines of one download operation; each names its operation. */
+struct DownloadTexts {
+    const char *notModified;  /* INFO, %S: the recorded Last-Modified time */
+    const char *statusFailed; /* ERROR, %d: the HTTP status */
+    const char *lengthFailed; /* ERROR, %d: the error */
+    const char *length;       /* INFO, %u: the Content-Length */
+    const char *createFailed; /* ERROR, %d: the error */
+    const char *incomplete;   /* ERROR, %u of %u bytes, %d: the result */
+    const char *dataNotRead;  /* ERROR */
+    BodyLoopTexts body;
+};
+
+/* The status of a download's first answer: 304 gives RESULT_NOT_MODIFIED and any
+ * status but 200 is returned as it is; on 200 the Last-Modified time is recorded
+ * (when enabled) and *contentLength read. 0, or the result (logged). */
+DWORD CheckDownloadAnswer(InternetRequestHandle *request, const DownloadTexts &texts, DWORD *contentLength);
+
+/* Creates the download's temporary file `name` (for GET_DATA when the name could
+ * be made, else when there is a destination). INVALID_HANDLE_VALUE with *result
+ * set to the error (logged) when it cannot. */
+HANDLE OpenDownloadTempFile(bool getData, const WCHAR *destinationPath, const std::wstring &name,
+                            const DownloadTexts &texts, DWORD *result);
+
+/* 0 when the body held exactly contentLength bytes, else RESULT_TRANSFER_INCOMPLETE
+ * (logged): a body cut short, or too long, is not the resource. */
+DWORD CheckTransferComplete(DWORD total, DWORD contentLength, const DownloadTexts &texts);
+
+/* GET_DATA: the temporary file read back into *output (LoadDatafromFile); 0, or
+ * RESULT_DATA_NOT_READ (logged). */
+DWORD LoadDownloadedData(char **output, const DownloadTexts &texts);
 
 }  // namespace transfer_detail

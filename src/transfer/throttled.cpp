@@ -28,10 +28,19 @@ DWORD PauseAfterRange(const SYSTEMTIME &start, const SYSTEMTIME &end)
     return 100;
 }
 
-const BodyLoopTexts kRangeTexts = {
-    "InternetGetRequestByBitrate : Error occured in WinHttpQueryDataAvailable --> %d \n",
-    "InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n",
-    "InternetGetRequestByBitrate :  Error in WriteFile --> %d \n",
+const DownloadTexts kTexts = {
+    "InternetGetRequestByBitrate : File not modified since the time: %S\n",
+    "InternetGetRequestByBitrate : Failed with the http status code: %d \n",
+    "InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n",
+    "InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n",
+    "InternetGetRequestByBitrate: Error occured while creating the file --> %d \n",
+    "InternetGetRequestByBitrate : The transfer ended after %u of %u bytes --> %d \n",
+    "InternetGetRequestByBitrate: could n't read the data from .tmp file \n",
+    {
+        "InternetGetRequestByBitrate : Error occured in WinHttpQueryDataAvailable --> %d \n",
+        "InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n",
+        "InternetGetRequestByBitrate :  Error in WriteFile --> %d \n",
+    },
 };
 
 }  // namespace
@@ -58,42 +67,17 @@ DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCH
                                             proxyPassword, objectPath, destinationPath, output, requestType, true,
                                             &head);
     if (result == 0) {
-        if (head.statusCode == 304) {
-            LogInfo("InternetGetRequestByBitrate : File not modified since the time: %S\n",
-                    Printable(gv_lastModifiedTime));
-            result = RESULT_NOT_MODIFIED;
-        } else if (head.statusCode != 200) {
-            LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n", static_cast<int>(head.statusCode));
-            result = head.statusCode;
-        } else {
-            if (gv_ifModifiedSinceEnabled == 1)
-                GetFilelastmodifiedTime(&head, &gv_lastModifiedTime);
-            result = QueryNumberHeader(head.hRequest, WINHTTP_QUERY_CONTENT_LENGTH, &contentLength);
-            if (result != 0) {
-                LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", static_cast<int>(result));
-                HttpGetLastError(result);
-            } else {
-                LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n", static_cast<unsigned>(contentLength));
-                CloseRequestHandles(&head, "InternetGetRequestByBitrate");
-            }
-        }
+        result = CheckDownloadAnswer(&head, kTexts, &contentLength);
+        if (result == 0)
+            CloseRequestHandles(&head, "InternetGetRequestByBitrate");
     }
 
     HANDLE file = INVALID_HANDLE_VALUE;
     if (result == 0) {
         /* No destination folder is made here: a missing folder fails the creation. */
         tempName = getData ? DataTempName() : DestinationTempName(destinationPath);
-        if (getData ? !tempName.empty() : destinationPath != nullptr)
-            file = CreateTempFile(tempName);
-        else
-            SetLastError(ERROR_INVALID_PARAMETER);
-        if (file == INVALID_HANDLE_VALUE) {
-            result = GetLastError();
-            LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", static_cast<int>(result));
-            HttpGetLastError(result);
-        } else {
-            haveTempName = true;
-        }
+        file = OpenDownloadTempFile(getData, destinationPath, tempName, kTexts, &result);
+        haveTempName = file != INVALID_HANDLE_VALUE;
     }
 
     if (result == 0) {
@@ -135,20 +119,15 @@ DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCH
                      * is that body, once, and the download is complete. */
                     wholeBody = true;
                     CloseTempFile(&file);
-                    file = CreateTempFile(tempName);
+                    file = OpenDownloadTempFile(getData, destinationPath, tempName, kTexts, &result);
                     total = 0;
-                    if (file == INVALID_HANDLE_VALUE) {
-                        result = GetLastError();
-                        LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", static_cast<int>(result));
-                        HttpGetLastError(result);
-                    }
                 } else if (range.statusCode != 206) {
                     LogError("InternetGetRequestByBitrate : Failed with the http status code %d \n", static_cast<int>(range.statusCode));
                     result = range.statusCode;
                 }
             }
             if (result == 0)
-                result = ReadBodyToFile(range.hRequest, file, kRangeTexts, false, false, contentLength, &total);
+                result = ReadBodyToFile(range.hRequest, file, kTexts.body, false, false, contentLength, &total);
             if (result != 0) {
                 CloseRequestHandles(&range, "InternetGetRequestByBitrate");
                 break;
@@ -167,22 +146,12 @@ DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCH
 
     LogInfo("InternetGetRequestByBitrate: Total bytes readed = %u\n", static_cast<unsigned>(total));
     CloseRequestHandles(&head, "InternetGetRequestByBitrate");
-    if (result == 0 && total != contentLength) {
-        /* Missing or surplus bytes: the temporary file is not the resource. */
-        result = RESULT_TRANSFER_INCOMPLETE;
-        LogError("InternetGetRequestByBitrate : The transfer ended after %u of %u bytes --> %d \n", static_cast<unsigned>(total),
-                 static_cast<unsigned>(contentLength), static_cast<int>(result));
-        HttpGetLastError(result);
-    }
+    if (result == 0)
+        result = CheckTransferComplete(total, contentLength, kTexts);
 
     if (result == 0) {
         if (getData) {
-            if (LoadDatafromFile(output) == 1) {
-                LogDebug("Data in memory : %s\n", *output);
-            } else {
-                LogError("InternetGetRequestByBitrate: could n't read the data from .tmp file \n");
-                result = RESULT_DATA_NOT_READ;
-            }
+            result = LoadDownloadedData(output, kTexts);
         } else if (CopyFileW(tempName.c_str(), destinationPath, FALSE)) {
             LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %S from the server %S\n",
                     Printable(objectPath), Printable(host));
