@@ -7,7 +7,8 @@
 int GetOsFamily(void);
 /* 1 for Vista and later (and, by the unsigned comparison, for family -1), else 0. */
 int isVistaAndAbove(void);
-/* New heap text owned by the caller, or null when the version cannot be read. */
+/* New heap text owned by the caller, or null when the version cannot be read or,
+ * without the extended record, the registry's product type cannot be read. */
 char *GetOSName(void);
 /* Static prefix text of an NT version ("Windows XP "...), "UnSupported" or null. */
 const char *GetNTVersionPrefix(DWORD majorVersion, DWORD minorVersion);

@@ -56,6 +56,17 @@ TEST_F(OsInfoTest, NamesFamiliesAndVistaTestOfEmulatedMachines) {
          "Windows Server 2003, Datacenter x64 Edition", 1, 0},
         {"Server 2003 SBS", "5.2", "", "ServerNT", "x86", 2, 0x20, -1,
          "Windows Server 2003 for Small Business Server", 1, 0},
+        /* With both suite bits the 32-bit rows test datacenter first, the x64 rows enterprise. */
+        {"Server 2003 both suites", "5.2", "", "ServerNT", "x86", 2, 0x82, -1,
+         "Windows Server 2003, Datacenter Edition", 1, 0},
+        {"Server 2003 both suites x64", "5.2", "", "ServerNT", "AMD64", 2, 0x82, -1,
+         "Windows Server 2003, Enterprise x64 Edition", 1, 0},
+        {"Server 2003 Web", "5.2", "", "ServerNT", "x86", 2, 0x400, -1, "Windows Server 2003, Web Edition", 1, 0},
+        {"Server 2003 Standard x64", "5.2", "", "ServerNT", "AMD64", 2, 0, -1,
+         "Windows Server 2003, Standard x64 Edition", 1, 0},
+        {"Server 2003 Standard", "5.2", "", "ServerNT", "x86", 2, 0x10, -1, "Windows Server 2003, Standard Edition",
+         1, 0},
+        {"2000 Datacenter", "5.0", "", "ServerNT", "x86", 2, 0x82, -1, "Windows 2000 Datacenter Server", 0, 0},
         {"2000 Advanced Server", "5.0", "Service Pack 4", "ServerNT", "x86", 2, 0x2, -1,
          "Windows 2000 Advanced Server", 0, 0},
         {"2000 Professional", "5.0", "Service Pack 4", "WinNT", "x86", 2, 0, -1, "Windows 2000 Professional", 0, 0},
@@ -67,7 +78,13 @@ TEST_F(OsInfoTest, NamesFamiliesAndVistaTestOfEmulatedMachines) {
          "Windows 7 Professional Edition (x64)", 3, 1},
         {"2008 R2 Datacenter x64", "6.1", "", "ServerNT", "AMD64", 2, -1, 8,
          "Windows Server 2008 R2 Datacenter Edition (x64)", 3, 1},
+        {"Vista x64 Ultimate", "6.0", "", "WinNT", "AMD64", 2, -1, 1, "Windows Vista Ultimate Edition (x64)", 2, 1},
+        {"Server 2008 x64", "6.0", "", "ServerNT", "AMD64", 2, -1, 10,
+         "Windows Server 2008 Enterprise Edition (x64)", 2, 1},
+        {"longest name", "6.1", "", "ServerNT", "AMD64", 2, -1, 41,
+         "Windows Server 2008 R2 Enterprise Edition without Hyper-V (core installation) (x64)", 3, 1},
         {"Windows 8", "6.2", "", "WinNT", "x86", 2, -1, 48, "", 3, 1},
+        {"Windows 10", "10.0", "", "WinNT", "AMD64", 2, -1, 48, "", 3, 1},
         {"NT 4 SP6", "4.0", "Service Pack 6", "WinNT", "x86", 2, 0, -1, "Windows NT Workstation 4.0", -1, 1},
         {"NT 4 terminal server", "4.0", "Service Pack 6", "ServerNT", "x86", 2, 0x10, -1,
          "Windows NT Server 4.0, Terminal Server Edition", -1, 1},
@@ -80,6 +97,8 @@ TEST_F(OsInfoTest, NamesFamiliesAndVistaTestOfEmulatedMachines) {
         {"98", "4.10", " B ", "WinNT", "x86", 1, -1, -1, "Windows 98", 1, 0},
         {"95", "4.0", "", "WinNT", "x86", 1, -1, -1, "Windows 95", 1, 0},
         {"Me", "4.90", "", "WinNT", "x86", 1, -1, -1, "Windows Millennium Edition", 1, 0},
+        {"9x with another minor", "4.20", "", "WinNT", "x86", 1, -1, -1, "", 1, 0},
+        {"Win32s", "3.10", "", "WinNT", "x86", 0, -1, -1, "Win32s", 1, 0},
     };
     for (const Machine &m : machines) {
         SCOPED_TRACE(m.label);
@@ -91,6 +110,44 @@ TEST_F(OsInfoTest, NamesFamiliesAndVistaTestOfEmulatedMachines) {
         EXPECT_EQ(m.expectFamily, GetOsFamily());
         EXPECT_EQ(m.expectVista, isVistaAndAbove());
     }
+}
+
+TEST_F(OsInfoTest, SystemsWithoutTheExtendedRecordAreNamedFromTheRegistryProductType) {
+    const std::string fits(1023, 'x');   /* with its terminator exactly the 1024-byte buffer */
+    const std::string tooLong(1024, 'x');
+    struct Case {
+        const char *productType;  /* null: no "ProductType" value */
+        const char *expectName;   /* null: no name */
+    };
+    const Case cases[] = {
+        {"WinNT", "UnSupportedWorkstation 4.0"},
+        {"lanmannt", "UnSupportedServer 4.0"},
+        {"SERVERNT", "UnSupportedAdvanced Server 4.0"},
+        {"Mystery", "UnSupported 4.0"},
+        {fits.c_str(), "UnSupported 4.0"},
+        {tooLong.c_str(), nullptr},
+        {nullptr, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.productType ? std::string(c.productType).substr(0, 16) : "(absent)");
+        Hive hive;
+        hive.SetText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion", "4.0")
+            .SetText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CSDVersion",
+                     "Service Pack 5");
+        if (c.productType) {
+            hive.SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions", "ProductType",
+                         c.productType);
+        }
+        WriteHive(hive);
+        char *name = GetOSName();
+        if (c.expectName == nullptr) {
+            EXPECT_EQ(nullptr, name);
+        } else {
+            EXPECT_STREQ(c.expectName, name);
+        }
+        free(name);
+    }
+    EXPECT_TRUE(log_.Messages("ERROR").empty()) << "the name is never logged as an error";
 }
 
 TEST_F(OsInfoTest, UnconfiguredMachineIsWindows7Professional) {
