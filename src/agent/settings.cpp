@@ -75,17 +75,19 @@ int gv_isDomainJoined = 1;
 namespace {
 
 const char kStarLine[] = "****************************************************************** \n";
-const int kSecurePortOffset = 363;
+const unsigned int kSecurePortOffset = 363;
 const int kMaxTransferRateKBps = 3072;
 
 using vt_agent::EqualsNoCase;
 using vt_agent::ReadText;
 using vt_agent::ReplaceText;
 
-/* A port text: its decimal value, or the HTTP port + 363 when there is no text. */
+/* A secure-port text: its decimal value (0 for an empty text, like any text
+ * without digits), or the HTTP port + 363 when the value is absent. */
 int SecurePortFrom(const char *text, int httpPort) {
-    if (text == nullptr || text[0] == '\0') {
-        return httpPort + kSecurePortOffset;
+    if (text == nullptr) {
+        /* Wraps like the 32-bit sum instead of overflowing for a saturated port. */
+        return static_cast<int>(static_cast<unsigned int>(httpPort) + kSecurePortOffset);
     }
     return vt_agent::DecimalValue(text);
 }

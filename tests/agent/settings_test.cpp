@@ -180,21 +180,31 @@ TEST_F(SettingsTest, ProtocolAndPortChoice) {
         const char *securePort;
         const char *expectProtocol;
         int expectPort;
+        const char *httpPort;  /* null: the fixture's 8020 */
     };
     const Case cases[] = {
-        {"https", nullptr, "https", 8383},
-        {"https", "9443", "https", 9443},
-        {"ftp", nullptr, "http", 8020},
-        {"HTTP", nullptr, "HTTP", 8020},
-        {nullptr, nullptr, "http", 8020},
+        {"https", nullptr, "https", 8383, nullptr},
+        {"https", "9443", "https", 9443, nullptr},
+        {"ftp", nullptr, "http", 8020, nullptr},
+        {"HTTP", nullptr, "HTTP", 8020, nullptr},
+        {nullptr, nullptr, "http", 8020, nullptr},
+        /* A present secure-port text is converted even when it holds no digits. */
+        {"https", "", "https", 0, nullptr},
+        {"https", "x9443", "https", 0, nullptr},
+        {"https", " 9443 ", "https", 9443, nullptr},
+        /* An out-of-range port saturates; the derived secure port wraps instead of overflowing. */
+        {"https", nullptr, "https", static_cast<int>(0x7FFFFFFFu + 363u), "99999999999"},
+        {"http", nullptr, "http", 2147483647, "99999999999"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.protocol ? c.protocol : "(absent)");
+        SCOPED_TRACE(std::string(c.protocol ? c.protocol : "(absent)") + " secure " +
+                     (c.securePort ? c.securePort : "(absent)"));
         ResetAgentSettings();
         Hive hive = CompleteAgentHive();
         if (c.protocol) hive.SetText(SERVERINFO_KEY, "VTServerProtocol", c.protocol);
         else hive.Remove(SERVERINFO_KEY, "VTServerProtocol");
         if (c.securePort) hive.SetText(SERVERINFO_KEY, "VTServerSecurePort", c.securePort);
+        if (c.httpPort) hive.SetText(SERVERINFO_KEY, "VTServerPort", c.httpPort);
         WriteHive(hive);
         ASSERT_EQ(0, InitializeAgentParameters());
         EXPECT_STREQ(c.expectProtocol, gv_serverProtocol);
@@ -327,6 +337,36 @@ TEST_F(SettingsTest, RouteSwitchCopiesAbsentTextsAsAbsent) {
     EXPECT_EQ(nullptr, gv_serverIPAddress);
     EXPECT_EQ(nullptr, gv_lastAccessName);
     EXPECT_STREQ("ds.branch.local", gv_serverName);
+}
+
+TEST_F(SettingsTest, DisabledDistributionServerIsNeitherReadNorRoutedTo) {
+    WriteHive(DistributionHive()
+                  .SetText(AGENT_KEY, "EnableDistributionServer", "yess")
+                  .SetText(AGENT_KEY, "EnableDSRoute", "yes"));
+    ASSERT_EQ(0, InitializeAgentParameters());
+    EXPECT_EQ(1, gv_enableDSRoute);
+    EXPECT_EQ(nullptr, gv_dsServerName);
+    EXPECT_EQ(nullptr, gv_dsIPAddress);
+    EXPECT_EQ(0, gv_dsHttpPort);
+    EXPECT_STREQ("https", gv_dsProtocol);
+    EXPECT_EQ(8383, gv_dsPort);
+    /* The stored protocol is left alone and the management server stays in place. */
+    EXPECT_NE(std::string::npos, HiveText().find("\"DistributionServerProtocol\"=\"http\"")) << HiveText();
+    EXPECT_STREQ("vt.corp.local", gv_serverName);
+    EXPECT_STREQ("VTSRV", gv_serverFlatName);
+    EXPECT_EQ(ExpectedSummary().size(), InfoFromSummary(log_.Messages("INFO")).size());
+}
+
+TEST_F(SettingsTest, ChecksumFlag) {
+    const std::pair<const char *, int> cases[] = {{nullptr, 1}, {"YES", 1}, {"no", 0}, {"", 0}, {"yes ", 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first ? c.first : "(absent)");
+        Hive hive = CompleteAgentHive();
+        if (c.first) hive.SetText(AGENT_KEY, "EnableChecksum", c.first);
+        else hive.Remove(AGENT_KEY, "EnableChecksum");
+        WriteHive(hive);
+        EXPECT_EQ(c.second, IsChecksumEnabled());
+    }
 }
 
 TEST_F(SettingsTest, DistributionServerAbortPoints) {
