@@ -1,9 +1,6 @@
 /* The row set a database query hands back: columns, rows of cells, a cursor. */
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include <string>
 
 #include "log/log.h"
 #include "tamsel/containers.h"
@@ -103,33 +100,30 @@ char *GetQueryColumnName(int index, QueryResult *result)
     return result->columns[index].name;
 }
 
+/* Each field is its own DEBUG write, and so is the line end after the header and
+ * after each row. Date, time and date-time cells hold their text as the database
+ * gave it; they are printed in the table store's text form. */
 void PrintQueryResult(QueryResult *result)
 {
     if (result == nullptr)
         return;
-    std::string line;
-    for (int i = 0; i < result->columnCount; i++) {
-        line += result->columns[i].name != nullptr ? result->columns[i].name : "";
-        line += '\t';
-    }
-    LogDebug("%s\n", line.c_str());
-    char number[16];
+    for (int i = 0; i < result->columnCount; i++)
+        LogDebug("%-s\t", result->columns[i].name != nullptr ? result->columns[i].name : "(null)");
+    LogDebug("\n");
     for (QueryRow *row = result->rows; row != nullptr; row = row->next) {
-        line.clear();
         QueryCell *cell = row->cells;
         for (int i = 0; i < result->columnCount && cell != nullptr; i++, cell = cell->next) {
             unsigned char type = result->columns[i].type;
             if (type >= 1 && type <= 10) {
                 if (cell->value == nullptr) {
-                    line += "NULL\t";
+                    LogDebug("NULL\t");
                     continue;
                 }
                 /* The cell holds at least its length in bytes: read no further. */
                 int32_t value = 0;
                 size_t width = cell->length < 4 ? static_cast<size_t>(cell->length) : 4u;
                 memcpy(&value, cell->value, width);
-                snprintf(number, sizeof number, "%-d\t", value);
-                line += number;
+                LogDebug("%-d\t", value);
             } else if (type >= 16 && type <= 18 && cell->value != nullptr) {
                 KelDateTime *dateTime = ConvertStringToKelDateTime(cell->value);
                 char *text = nullptr;
@@ -141,16 +135,14 @@ void PrintQueryResult(QueryResult *result)
                     else
                         text = KelDateTimeToString(dateTime);
                 }
-                line += text != nullptr ? text : cell->value;
-                line += '\t';
+                LogDebug("%-s\t", text != nullptr ? text : cell->value);
                 free(text);
                 free(dateTime);
             } else {
-                line += cell->value != nullptr ? cell->value : "(null)";
-                line += '\t';
+                LogDebug("%-s\t", cell->value != nullptr ? cell->value : "(null)");
             }
         }
-        LogDebug("%s\n", line.c_str());
+        LogDebug("\n");
     }
 }
 

@@ -259,16 +259,55 @@ TEST(QueryResultTest, CursorValuesAndTypes)
     EXPECT_EQ(GetQueryValue("SEQNAME", &length, result), nullptr); /* database NULL */
     EXPECT_EQ(length, 0);
     EXPECT_EQ(NextQueryRow(result), nullptr);
-    {
-        tamsel_test::LogCapture log(3);
-        PrintQueryResult(result);
-        EXPECT_EQ(log.Messages("DEBUG"), "SEQNAME\tCURRENTBATCHEND\t\nseq\t600\t\n(null)\tNULL\t\n");
-    }
     FreeQueryResult(result);
 
     QueryResult *empty = CreateQueryResult(nullptr, nullptr, 0);
     EXPECT_EQ(NextQueryRow(empty), nullptr);
     FreeQueryResult(empty);
+}
+
+/* Number of log writes of one level: each write carries its own prefix. */
+size_t Writes(const std::string &raw, const std::string &tag)
+{
+    size_t count = 0;
+    for (size_t at = raw.find("] [" + tag + "] "); at != std::string::npos; at = raw.find("] [" + tag + "] ", at + 1))
+        count++;
+    return count;
+}
+
+TEST(QueryResultTest, PrintsEveryFieldAsItsOwnWrite)
+{
+    const struct {
+        const char *name;
+        unsigned char type;
+    } layout[] = {{"SEQNAME", 14}, {"CURRENTBATCHEND", 5}, {"DAY", 16}, {"AT", 17}, {"STAMP", 18}};
+    QueryColumn *columns = static_cast<QueryColumn *>(calloc(5, sizeof(QueryColumn)));
+    for (int i = 0; i < 5; i++) {
+        columns[i].name = strdup(layout[i].name);
+        columns[i].type = layout[i].type;
+    }
+    int32_t batchEnd = -600;
+    QueryCell *cells = AppendQueryCell(nullptr, 3, "seq");
+    cells = AppendQueryCell(cells, 4, reinterpret_cast<const char *>(&batchEnd));
+    cells = AppendQueryCell(cells, 10, "2024-05-06");
+    cells = AppendQueryCell(cells, 4, "9:05");
+    cells = AppendQueryCell(cells, 10, "2024-05-06");
+    QueryRow *rows = AppendQueryRow(nullptr, cells);
+    QueryCell *nulls = nullptr;
+    for (int i = 0; i < 5; i++)
+        nulls = AppendQueryCell(nulls, 0, nullptr);
+    rows = AppendQueryRow(rows, nulls);
+    QueryResult *result = CreateQueryResult(rows, columns, 5);
+    ASSERT_NE(result, nullptr);
+
+    tamsel_test::LogCapture log(3);
+    PrintQueryResult(result);
+    EXPECT_EQ(log.Messages("DEBUG"), "SEQNAME\tCURRENTBATCHEND\tDAY\tAT\tSTAMP\t\n"
+                                     "seq\t-600\t2024-05-06\t09:05:00\t2024-05-06 00:00:00\t\n"
+                                     "(null)\tNULL\t(null)\t(null)\t(null)\t\n");
+    /* Header: five names and the line end; each row: five cells and the line end. */
+    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), 18u);
+    FreeQueryResult(result);
 }
 
 } // namespace
