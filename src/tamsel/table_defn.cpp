@@ -170,9 +170,8 @@ ColumnDefn *LoadColumn(const XmlTagInfo *columnTag, bool *dropTable)
 
     for (const XmlTagInfo *child = columnTag->child; child != nullptr; child = child->sibling) {
         const char *text = TextOf(child);
-        bool takesAllowedValues = TagIs(child, "value") || TagIs(child, "from");
-        if (text == nullptr && !takesAllowedValues)
-            continue;
+        if (text == nullptr)
+            continue; /* an element without text contributes nothing */
         if (TagIs(child, "data-type")) {
             type = GetColumnTypeCode(text);
         } else if (TagIs(child, "nullable")) {
@@ -459,18 +458,20 @@ bool LoadTableDefn(XmlTagInfo *tableTag)
     if (tableTag == nullptr)
         return false;
     const char *tableName = FirstAttributeValue(tableTag);
+    Vector *columns = NewVector();
+    if (columns == nullptr)
+        return false;
     const char *description = nullptr;
     const XmlTagInfo *node = tableTag->child;
     if (TagIs(node, "description")) {
         description = TextOf(node);
         node = node->sibling;
     }
-    if (node == nullptr)
+    if (node == nullptr) {
+        free(columns); /* still empty: no nodes to release */
         return false;
+    }
 
-    Vector *columns = NewVector();
-    if (columns == nullptr)
-        return false;
     for (const XmlTagInfo *columnTag = node->child; columnTag != nullptr; columnTag = columnTag->sibling) {
         if (!TagIs(columnTag, "column") || FirstAttributeValue(columnTag) == nullptr)
             continue;

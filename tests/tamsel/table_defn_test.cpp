@@ -127,10 +127,26 @@ TEST_F(TableDefnTest, AllowedValuesAndMalformedRanges)
     EXPECT_EQ(GetTableDefn("Broken"), nullptr);
     EXPECT_EQ(log.Messages("ERROR"), "In the allowed values attribute, 'to' tag is missing.\n");
 
-    /* A table with a description only, or without children, is not loaded. */
+    /* Elements without text contribute nothing: no empty list, and a textless
+     * "from" is no range that would need its "to". */
+    XmlTagInfo *textless = Column("Shade", {{"data-type", "CHAR"}});
+    With(textless, {Tag("value"), Tag("from"), Tag("until", {"9"})});
+    ASSERT_TRUE(Load(Table("Textless", {textless})));
+    EXPECT_EQ(GetColumnDefnEntry("Textless", "Shade")->allowedValues, nullptr);
+    EXPECT_EQ(log.Messages("ERROR"), "In the allowed values attribute, 'to' tag is missing.\n");
+}
+
+TEST_F(TableDefnTest, TablesWithoutColumnContainerAreNotLoaded)
+{
+    /* The column vector is made first (its trace comes before anything else);
+     * a table with a description only, or without children, is then dropped. */
+    tamsel_test::LogCapture log(4);
     XmlTagInfo *descriptionOnly = With(Tag("table", {}, {{"name", "Empty"}}), {Tag("description", {"x"})});
     EXPECT_FALSE(Load(descriptionOnly));
     EXPECT_FALSE(Load(Tag("table", {}, {{"name", "Bare"}})));
+    EXPECT_EQ(log.Messages("TRACE"), "\n\t@@@@@ Inside InitVector() @@@@@ \n"
+                                     "\n\t@@@@@ Inside InitVector() @@@@@ \n");
+    EXPECT_EQ(GetTableDefnVect()->count, 0);
 }
 
 TEST_F(TableDefnTest, PrimaryAndForeignKeys)
