@@ -93,13 +93,12 @@ KelTime *CreateKelTime(int hour, int minute, int second)
     return time;
 }
 
-KelDateTime *CreateKelDateTime(int year, int month, int day, int hour, int minute, int second)
+/* Fills a date-time block with both parts; the caller reports a failed allocation. */
+static KelDateTime *NewKelDateTime(int year, int month, int day, int hour, int minute, int second)
 {
     DateTimeBlock *block = static_cast<DateTimeBlock *>(calloc(1, sizeof(DateTimeBlock)));
-    if (block == nullptr) {
-        LogError("KelDateTime creation failed");
+    if (block == nullptr)
         return nullptr;
-    }
     block->record.date = &block->date;
     block->record.time = &block->time;
     block->date.year = static_cast<uint16_t>(year);
@@ -109,6 +108,14 @@ KelDateTime *CreateKelDateTime(int year, int month, int day, int hour, int minut
     block->time.minute = static_cast<uint8_t>(minute);
     block->time.second = static_cast<uint8_t>(second);
     return &block->record;
+}
+
+KelDateTime *CreateKelDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    KelDateTime *dateTime = NewKelDateTime(year, month, day, hour, minute, second);
+    if (dateTime == nullptr)
+        LogError("KelDateTime creation failed");
+    return dateTime;
 }
 
 KelDateTime *CopyKelDateTime(const KelDateTime *source)
@@ -186,8 +193,8 @@ KelDateTime *GetCurrentKelDateTime(void)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    KelDateTime *dateTime = CreateKelDateTime(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                                              now.wSecond);
+    /* Record and parts are one block: the record's allocation is the only one. */
+    KelDateTime *dateTime = NewKelDateTime(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
     if (dateTime == nullptr)
         LogError("MEMORY ALLOCATION FAILURE FOR dateTimePtr");
     return dateTime;
