@@ -1,10 +1,6 @@
 #include "agent_fixture.h"
 
-#include <regex>
-
 #include "agent/settings.h"
-#include "log/log.h"
-#include "util/locks.h"
 
 namespace agent_test {
 
@@ -92,54 +88,6 @@ Hive CompleteAgentHive() {
         .SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Domain", "JoinName", "Corp.Local")
         .SetText("HKEY_LOCAL_MACHINE\\SYSTEM\\WinapiStandIn\\Domain", "DomainControllerName", "DC01");
     return hive;
-}
-
-LogCapture::LogCapture() {
-    CloseLogFile();
-    ReleaseLogSettings();
-    InitMutex();
-    dir_ = vt_test::MakeTempDir("agent-log.");
-    InitLogDefaults();
-    SetLogParameters("agent.log", dir_.c_str(), 3);
-    OpenLogFile();
-    path_ = dir_ + "/agent.log";
-}
-
-LogCapture::~LogCapture() {
-    CloseLogFile();
-    ReleaseLogSettings();
-}
-
-std::string LogCapture::Text() const { return vt_test::ReadWholeFile(path_); }
-
-std::vector<std::string> SplitLogMessages(const std::string &text) {
-    static const std::regex prefix(
-        R"(\[ \d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}:\d{3} \] \[ -?\d+ \] \[(INFO|ERROR|DEBUG|TRACE)\] )");
-    std::vector<std::string> messages;
-    std::vector<std::pair<size_t, std::pair<size_t, std::string>>> starts;
-    for (std::sregex_iterator it(text.begin(), text.end(), prefix), end; it != end; ++it) {
-        starts.push_back({static_cast<size_t>(it->position()), {static_cast<size_t>(it->length()), (*it)[1].str()}});
-    }
-    for (size_t i = 0; i < starts.size(); ++i) {
-        size_t begin = starts[i].first + starts[i].second.first;
-        size_t end = i + 1 < starts.size() ? starts[i + 1].first : text.size();
-        std::string body = text.substr(begin, end - begin);
-        /* The close line of the log is no message of ours. */
-        size_t close = body.find("Log close time: ");
-        if (close != std::string::npos) body.erase(close);
-        messages.push_back(starts[i].second.second + " " + body);
-    }
-    return messages;
-}
-
-std::vector<std::string> LogCapture::Messages() const { return SplitLogMessages(Text()); }
-
-std::vector<std::string> LogCapture::Messages(const std::string &tag) const {
-    std::vector<std::string> selected;
-    for (const std::string &message : Messages()) {
-        if (message.compare(0, tag.size() + 1, tag + " ") == 0) selected.push_back(message.substr(tag.size() + 1));
-    }
-    return selected;
 }
 
 AgentTest::AgentTest() { ResetAgentSettings(); }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/log_capture.h"
 #include "support/scratch_root.h"
 
 namespace agent_test {
@@ -33,26 +34,7 @@ private:
  * with one emulated adapter. */
 Hive CompleteAgentHive();
 
-/* The log, opened on a temporary file at level 3. */
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-    /* Every message as "TAG message", in order. */
-    std::vector<std::string> Messages() const;
-    /* The messages with this tag, without the tag. */
-    std::vector<std::string> Messages(const std::string &tag) const;
-    std::string Text() const;
-
-private:
-    std::string dir_;
-    std::string path_;
-};
-
-/* Splits a log text into "TAG message" entries. */
-std::vector<std::string> SplitLogMessages(const std::string &text);
+using vt_test::SplitLogMessages;
 
 /* Settings reset to their initial values, a scratch root and a captured log. */
 class AgentTest : public ::testing::Test {
@@ -63,7 +45,7 @@ protected:
     std::string HiveText() const { return root_.ReadHive(); }
 
     vt_test::ScratchRoot root_;
-    LogCapture log_;
+    vt_test::LogCapture log_{3};
 };
 
 }  // namespace agent_test

@@ -17,7 +17,7 @@ void TransferTest::SetUp()
     root_ = std::make_unique<vt_test::ScratchRoot>();
     root_->WriteHive("");
     vt_test::MakeDirs(root_->Host("C:\\Temp"));
-    log_ = std::make_unique<LogCapture>();
+    log_ = std::make_unique<vt_test::LogCapture>(4);
     wa_test::ResetWinHttpFaults();
     wa_test::RecordSleeps(true);
     wa_test::ClearRecordedSleeps();

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "support/scratch_root.h"
 #include "winapi/winapi.h"
 
@@ -36,7 +36,7 @@ protected:
     std::string HiveValue(const std::string &name) const;
 
     std::unique_ptr<vt_test::ScratchRoot> root_;
-    std::unique_ptr<LogCapture> log_;
+    std::unique_ptr<vt_test::LogCapture> log_;
 
 private:
     std::vector<std::pair<char **, char *>> savedTexts_;

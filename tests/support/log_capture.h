@@ -1,20 +1,26 @@
-/* The transfer tests read what the operations wrote to the log: a log file at
- * the most detailed level in a scratch folder, split back into messages. */
+/* The log of the code under test, captured: a log file in a fresh temporary
+ * folder for the life of the object, read back as messages. */
 #pragma once
 #include <string>
 #include <vector>
 
-namespace transfer_test {
+namespace vt_test {
+
+/* Splits a log text into "TAG message" entries (the tag without brackets, the
+ * message with its own line ends), in order; the log's close line is dropped. */
+std::vector<std::string> SplitLogMessages(const std::string &text);
 
 class LogCapture {
 public:
-    LogCapture();
+    /* Opens the log at `level` (3 debug, 4 trace). */
+    explicit LogCapture(int level);
     ~LogCapture();
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
-    /* Every message written so far as "TAG message" (the tag without brackets,
-     * the message with its own line ends), in order. */
+    /* The raw log text so far. */
+    std::string Text() const;
+    /* Every message written so far, as SplitLogMessages gives them. */
     std::vector<std::string> Messages() const;
     /* Messages with the tag, without the tag. */
     std::vector<std::string> Messages(const std::string &tag) const;
@@ -28,4 +34,4 @@ private:
     std::string path_;
 };
 
-}  // namespace transfer_test
+}  // namespace vt_test
