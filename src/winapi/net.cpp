@@ -203,7 +203,8 @@ extern "C" int WSAStartup(WORD versionRequested, LPWSADATA data) {
     if (data == nullptr) {
         return WSAEFAULT;
     }
-    if (LOBYTE(versionRequested) < 1 || (LOBYTE(versionRequested) == 1 && (versionRequested >> 8) < 1)) {
+    /* Versions 1.0 to 2.2 are served; a request above 2.2 gets 2.2. */
+    if (LOBYTE(versionRequested) < 1) {
         return WSAVERNOTSUPPORTED;
     }
     memset(data, 0, sizeof *data);

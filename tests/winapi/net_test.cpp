@@ -45,7 +45,21 @@ TEST(NetTest, HostNameNeedsWinsockAndEnoughRoom) {
     EXPECT_EQ(0, WSACleanup());
     EXPECT_EQ(SOCKET_ERROR, WSACleanup());
     EXPECT_EQ(WSANOTINITIALISED, WSAGetLastError());
-    EXPECT_EQ(WSAVERNOTSUPPORTED, WSAStartup(MAKEWORD(0, 0), &data));
+    struct Request {
+        WORD asked;
+        int expect;
+        WORD granted;
+    };
+    for (Request r : {Request{MAKEWORD(0, 9), WSAVERNOTSUPPORTED, 0}, Request{MAKEWORD(1, 0), 0, MAKEWORD(1, 0)},
+                      Request{MAKEWORD(1, 1), 0, MAKEWORD(1, 1)}, Request{MAKEWORD(2, 3), 0, MAKEWORD(2, 2)},
+                      Request{MAKEWORD(3, 0), 0, MAKEWORD(2, 2)}}) {
+        SCOPED_TRACE(r.asked);
+        EXPECT_EQ(r.expect, WSAStartup(r.asked, &data));
+        if (r.expect == 0) {
+            EXPECT_EQ(r.granted, data.wVersion);
+            EXPECT_EQ(0, WSACleanup());
+        }
+    }
 }
 
 TEST(NetTest, AdapterListSizeProtocolAndLinks) {
