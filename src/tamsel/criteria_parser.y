@@ -20,9 +20,11 @@ int criteria_lex(CRITERIA_STYPE *value, yyscan_t scanner);
 }
 
 %code {
-/* Room for 200 parser states at first, growing up to 10000. */
+/* Room for 200 parser states at first, doubling up to room for 10000. The
+ * generated parser grows its stack as soon as the stack is full, one push before
+ * it needs the room, so its limit is one above the number of states it holds. */
 #define YYINITDEPTH 200
-#define YYMAXDEPTH 10000
+#define YYMAXDEPTH 10001
 
 static void criteria_error(yyscan_t scanner, CriteriaParseState *state, const char *message)
 {

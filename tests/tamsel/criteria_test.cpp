@@ -144,11 +144,33 @@ TEST(CriteriaParseTest, DeepNestingStaysWithinTheStackOrFailsCleanly)
     auto nested = [](int depth) {
         return std::string(static_cast<size_t>(depth), '(') + "a=1" + std::string(static_cast<size_t>(depth), ')');
     };
-    /* 5,000 parentheses need about 5,000 parser states: within the limit of 10,000. */
+    /* The stack holds at most 10,000 states. n parentheses around a comparison
+     * need n + 5 at the deepest point: the start state, the (empty) list, one per
+     * "(", then column, operator and literal. So 5,000 parentheses parse, 9,995
+     * are the most that fit, and one more fails cleanly, as does any deeper text. */
     EXPECT_EQ(ParsedShape(nested(5000).c_str()), "a=1");
+    EXPECT_EQ(ParsedShape(nested(9995).c_str()), "a=1");
+    EXPECT_EQ(ParsedShape(nested(9996).c_str()), "<refused>");
     EXPECT_EQ(ParsedShape(nested(12000).c_str()), "<refused>");
     EXPECT_EQ(ParsedShape((std::string(50000, '(') + "a=1").c_str()), "<refused>");
     EXPECT_EQ(ParsedShape("a=1"), "a=1");
+    /* A right-grouped chain of k comparisons needs 2k + 3 states: 4,998 fit
+     * (9,999 states), 4,999 do not (10,001). */
+    auto chainOf = [](int count) {
+        std::string text = "a=1";
+        for (int i = 1; i < count; i++)
+            text += " and a=1";
+        return text;
+    };
+    auto parses = [](const std::string &text) {
+        CriteriaNode *tree = ParseCriteria(text.c_str());
+        bool parsed = tree != nullptr;
+        FreeCriteria(tree);
+        return parsed;
+    };
+    EXPECT_TRUE(parses(chainOf(4998)));
+    EXPECT_FALSE(parses(chainOf(4999)));
+    EXPECT_EQ(ParsedShape(nested(20).c_str()), "a=1"); /* an overflow leaves nothing behind */
 
     /* A long right-grouped chain: a deep tree, evaluated and freed without recursion limits. */
     std::string chain = "a=1";
