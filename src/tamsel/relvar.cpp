@@ -471,11 +471,9 @@ void *GetColumnValue(const char *name, const char *columnName, const char *crite
         return nullptr;
     }
     void *value = GetColumnValueByName(columnName, length, result);
-    FreeResultData(result);
-    if (value == nullptr) {
+    if (value == nullptr)
         LogError("columnValue is NULL for :%s\n", columnName != nullptr ? columnName : "(null)");
-        return nullptr;
-    }
+    FreeResultData(result);
     return value;
 }
 

@@ -1,6 +1,7 @@
 /* Printing relvars and result sets to the log, and relvars as text. Each routine
  * writes a header line of column names, then one line per row; which types show
- * a field depends on the routine. */
+ * a field depends on the routine. The log routines write each column name, each
+ * field and each line end as a log write of its own. */
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,8 +54,25 @@ template <typename T> T ReadFloating(const void *value, int32_t length)
     return v;
 }
 
-void AppendFormatted(std::string &out, const char *format, ...) VT_PRINTF_LIKE(2, 3);
-void AppendFormatted(std::string &out, const char *format, ...)
+/* Where a routine's text goes: into a string, or to the log at DEBUG with one
+ * write per column name, per field and per line end. */
+class Output {
+public:
+    explicit Output(std::string *text) : text_(text) {}
+    void Put(const std::string &piece)
+    {
+        if (text_ != nullptr)
+            *text_ += piece;
+        else
+            LogDebug("%s", piece.c_str());
+    }
+
+private:
+    std::string *text_;
+};
+
+std::string Formatted(const char *format, ...) VT_PRINTF_LIKE(1, 2);
+std::string Formatted(const char *format, ...)
 {
     char buffer[512];
     va_list arguments;
@@ -62,71 +80,71 @@ void AppendFormatted(std::string &out, const char *format, ...)
     int length = vsnprintf(buffer, sizeof buffer, format, arguments);
     va_end(arguments);
     if (length < 0)
-        return;
-    if (static_cast<size_t>(length) < sizeof buffer) {
-        out.append(buffer, static_cast<size_t>(length));
-        return;
-    }
+        return std::string();
+    if (static_cast<size_t>(length) < sizeof buffer)
+        return std::string(buffer, static_cast<size_t>(length));
     std::string large(static_cast<size_t>(length) + 1, '\0');
     va_start(arguments, format);
     vsnprintf(&large[0], large.size(), format, arguments);
     va_end(arguments);
     large.resize(static_cast<size_t>(length));
-    out += large;
+    return large;
 }
 
-void AppendText(std::string &out, char *text)
+/* A date or time text made for printing, as "%s\t" shows it; the text is freed. */
+std::string TextField(char *text)
 {
-    out += text != nullptr ? text : "";
-    out += '\t';
+    std::string field = text != nullptr ? text : "(null)";
+    field += '\t';
     free(text);
+    return field;
 }
 
-void AppendField(std::string &out, uint8_t type, const void *value, int32_t length, Form form)
+void PutField(Output &out, uint8_t type, const void *value, int32_t length, Form form)
 {
     if (value == nullptr) {
-        out += "NULL\t";
+        out.Put("NULL\t");
         return;
     }
     switch (type) {
     case KEL_SQL_TINYINT:
     case KEL_SQL_SMALLINT:
     case KEL_SQL_INT:
-        AppendFormatted(out, "%d\t", ReadInteger(value, length, true));
+        out.Put(Formatted("%d\t", ReadInteger(value, length, true)));
         break;
     case KEL_SQL_UNSIGNED_TINYINT:
     case KEL_SQL_UNSIGNED_INT:
-        AppendFormatted(out, "%d\t", ReadInteger(value, length, false));
+        out.Put(Formatted("%d\t", ReadInteger(value, length, false)));
         break;
     case KEL_SQL_LONG_INT:
         if (form == Form::TablePrint)
-            AppendFormatted(out, "%d\t", ReadInteger(value, length, true));
+            out.Put(Formatted("%d\t", ReadInteger(value, length, true)));
         break;
     case KEL_SQL_FLOAT:
-        AppendFormatted(out, "%f\t", static_cast<double>(ReadFloating<float>(value, length)));
+        out.Put(Formatted("%f\t", static_cast<double>(ReadFloating<float>(value, length))));
         break;
     case KEL_SQL_DOUBLE:
-        AppendFormatted(out, "%f\t", ReadFloating<double>(value, length));
+        out.Put(Formatted("%f\t", ReadFloating<double>(value, length)));
         break;
     case KEL_SQL_CHAR:
     case KEL_SQL_SHORT_CHAR:
-        AppendFormatted(out, "%s\t", static_cast<const char *>(value));
+        out.Put(Formatted("%s\t", static_cast<const char *>(value)));
         break;
     case KEL_SQL_TEXT:
         if (form == Form::TablePrint)
-            AppendFormatted(out, "%s\t", static_cast<const char *>(value));
+            out.Put(Formatted("%s\t", static_cast<const char *>(value)));
         break;
     case KEL_SQL_DATE:
-        AppendText(out, KelDateToString(static_cast<const KelDate *>(value)));
+        out.Put(TextField(KelDateToString(static_cast<const KelDate *>(value))));
         break;
     case KEL_SQL_TIME:
-        AppendText(out, KelTimeToString(static_cast<const KelTime *>(value)));
+        out.Put(TextField(KelTimeToString(static_cast<const KelTime *>(value))));
         break;
     case KEL_SQL_DATETIME:
-        AppendText(out, KelDateTimeToString(static_cast<const KelDateTime *>(value)));
+        out.Put(TextField(KelDateTimeToString(static_cast<const KelDateTime *>(value))));
         break;
     case KEL_SQL_BOOLEAN:
-        AppendFormatted(out, "%d\t", *static_cast<const unsigned char *>(value));
+        out.Put(Formatted("%d\t", *static_cast<const unsigned char *>(value)));
         break;
     default:
         break; /* not shown */
@@ -162,59 +180,46 @@ Vector *ColumnsOf(uint8_t kind, TableDefn *tableDefn, CustomViewDefn *viewDefn)
     return nullptr;
 }
 
-std::string HeaderLine(Vector *columns, uint8_t kind)
+void PutHeader(Output &out, Vector *columns, uint8_t kind)
 {
-    std::string line;
-    for (VectorNode *node = ElementAt(columns, 0); node != nullptr; node = node->next) {
-        line += NameOf(node, kind);
-        line += '\t';
-    }
-    line += '\n';
-    return line;
+    for (VectorNode *node = ElementAt(columns, 0); node != nullptr; node = node->next)
+        out.Put(Formatted("%s\t", NameOf(node, kind)));
+    out.Put("\n");
 }
 
-std::string RowLine(const RowObject *row, Vector *columns, uint8_t kind, int columnCount, Form form)
+void PutRow(Output &out, const RowObject *row, Vector *columns, uint8_t kind, int columnCount, Form form)
 {
-    std::string line;
     int index = 0;
     for (VectorNode *node = ElementAt(columns, 0); node != nullptr && index < columnCount;
          node = node->next, index++)
-        AppendField(line, TypeOf(node, kind), row->values[index], row->lengths[index], form);
-    line += '\n';
-    return line;
+        PutField(out, TypeOf(node, kind), row->values[index], row->lengths[index], form);
+    out.Put("\n");
 }
 
-/* The whole text of a relvar: header, then every row; false when the relvar is
- * missing or has no columns. */
-bool RelvarText(const char *name, Form form, std::string &text)
+/* The header and every row of a relvar; false when it has no columns. */
+bool PutRelvar(Output &out, const TableData *relvar, Form form)
 {
-    TableData *relvar = GetTableDataByName(name);
-    if (relvar == nullptr)
-        return false;
     Vector *columns = ColumnsOf(relvar->kind, relvar->tableDefn, relvar->viewDefn);
     if (columns == nullptr || columns->count == 0)
         return false;
-    text = HeaderLine(columns, relvar->kind);
+    PutHeader(out, columns, relvar->kind);
     for (RowObject *row = relvar->firstRow; row != nullptr; row = row->next)
-        text += RowLine(row, columns, relvar->kind, relvar->columnCount, form);
+        PutRow(out, row, columns, relvar->kind, relvar->columnCount, form);
     return true;
 }
 
-/* Writes a text of complete lines to the log, one write per line. */
-void LogLines(const std::string &text)
+/* The text of a relvar as a new heap string, logged at TRACE; null when the relvar
+ * is missing or has no columns. */
+char *RelvarString(const char *name, bool asView)
 {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size() - 1;
-        LogDebug("%s", text.substr(start, end - start + 1).c_str());
-        start = end + 1;
-    }
-}
-
-char *HeapCopy(const std::string &text)
-{
+    TableData *relvar = GetTableDataByName(name);
+    if (relvar == nullptr)
+        return nullptr;
+    std::string text;
+    Output out(&text);
+    if (!PutRelvar(out, relvar, asView || relvar->kind == RELVAR_VIEW ? Form::ViewPrint : Form::TableString))
+        return nullptr;
+    LogTrace("String Value of Relvar Data\n %s\n", text.c_str());
     char *copy = static_cast<char *>(calloc(text.size() + 1, 1));
     if (copy != nullptr)
         memcpy(copy, text.data(), text.size());
@@ -233,17 +238,18 @@ void PrintTableData(const char *name)
         PrintCustomViewData(name);
         return;
     }
-    std::string text;
-    if (RelvarText(name, Form::TablePrint, text))
-        LogLines(text);
+    Output log(nullptr);
+    PutRelvar(log, relvar, Form::TablePrint);
 }
 
 void PrintCustomViewData(const char *name)
 {
     LogTrace("@@@ Inside PrintCustomViewData @@@\n");
-    std::string text;
-    if (RelvarText(name, Form::ViewPrint, text))
-        LogLines(text);
+    TableData *relvar = GetTableDataByName(name);
+    if (relvar == nullptr)
+        return;
+    Output log(nullptr);
+    PutRelvar(log, relvar, Form::ViewPrint);
 }
 
 void PrintResultData(ResultData *result)
@@ -255,33 +261,23 @@ void PrintResultData(ResultData *result)
     if (columns == nullptr)
         return;
     Form form = result->kind == RELVAR_VIEW ? Form::ResultView : Form::ResultTable;
-    std::string text = HeaderLine(columns, result->kind);
+    Output log(nullptr);
+    PutHeader(log, columns, result->kind);
     for (ResultNode *node = result->firstNode; node != nullptr; node = node->next) {
         if (node->row == nullptr || (node->row->state & ROW_STATE_DELETED))
             continue;
-        text += RowLine(node->row, columns, result->kind, result->columnCount, form);
+        PutRow(log, node->row, columns, result->kind, result->columnCount, form);
     }
-    LogLines(text);
 }
 
 char *ToStringTableData(const char *name)
 {
     LogTrace("@@@ Inside ToStringTableData @@@\n");
-    TableData *relvar = GetTableDataByName(name);
-    std::string text;
-    Form form = relvar != nullptr && relvar->kind == RELVAR_VIEW ? Form::ViewPrint : Form::TableString;
-    if (!RelvarText(name, form, text))
-        return nullptr;
-    LogTrace("String Value of Relvar Data\n %s\n", text.c_str());
-    return HeapCopy(text);
+    return RelvarString(name, false);
 }
 
 char *ToStringCustomViewData(const char *name)
 {
     LogTrace("@@@ Inside ToStringCustomViewData @@@\n");
-    std::string text;
-    if (!RelvarText(name, Form::ViewPrint, text))
-        return nullptr;
-    LogTrace("String Value of Relvar Data\n %s\n", text.c_str());
-    return HeapCopy(text);
+    return RelvarString(name, true);
 }

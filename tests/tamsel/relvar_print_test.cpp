@@ -4,7 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "tamsel/relvar.h"
 #include "tamsel_support.h"
@@ -20,6 +23,39 @@ const char kFullRow[] = "-5\t7\t9\t123\t1.500000\t2.250000\tchr\tsh\tlong text\t
                         "2024-05-06 09:05:01\t1\tNULL\t\n";
 /* Without the 64-bit integer and the TEXT column, as the other routines show it. */
 const char kShortRow[] = "-5\t7\t9\t1.500000\t2.250000\tchr\tsh\t2024-05-06\t09:05:01\t2024-05-06 09:05:01\t1\tNULL\t\n";
+
+/* A printed text cut into the log writes that make it: every column name and
+ * field ends with its tab, and every line end is a write of its own. */
+std::vector<std::string> Pieces(const std::string &text)
+{
+    std::vector<std::string> pieces;
+    std::string piece;
+    for (char c : text) {
+        piece += c;
+        if (c == '\t' || c == '\n') {
+            pieces.push_back(piece);
+            piece.clear();
+        }
+    }
+    if (!piece.empty())
+        pieces.push_back(piece);
+    return pieces;
+}
+
+/* The messages of the log writes with this tag, one element per write. */
+std::vector<std::string> Writes(const std::string &raw, const std::string &tag)
+{
+    static const std::regex prefix(R"(\[ [0-9: -]+ \] \[ \d+ \] \[(INFO|ERROR|DEBUG|TRACE)\] )");
+    std::vector<std::string> writes;
+    for (auto it = std::sregex_iterator(raw.begin(), raw.end(), prefix); it != std::sregex_iterator(); ++it) {
+        size_t start = static_cast<size_t>(it->position() + it->length());
+        auto next = std::next(it);
+        size_t stop = next == std::sregex_iterator() ? raw.size() : static_cast<size_t>(next->position());
+        if ((*it)[1] == tag)
+            writes.push_back(raw.substr(start, stop - start));
+    }
+    return writes;
+}
 
 class RelvarPrintTest : public tamsel_test::StoreTest {
 protected:
@@ -81,12 +117,28 @@ TEST_F(RelvarPrintTest, TableRoutines)
     tamsel_test::LogCapture log(3);
     PrintTableData("everything");
     EXPECT_EQ(log.Messages("DEBUG"), std::string(kHeader) + kFullRow);
+    /* One write per column name, per field and per line end. */
+    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), Pieces(std::string(kHeader) + kFullRow));
 
     char *text = ToStringTableData("Everything");
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(std::string(text), std::string(kHeader) + kShortRow);
     free(text);
     EXPECT_EQ(ToStringTableData("Nowhere"), nullptr);
+}
+
+TEST_F(RelvarPrintTest, TextRoutinesTraceTheirText)
+{
+    tamsel_test::LogCapture log(4);
+    char *text = ToStringTableData("Everything");
+    ASSERT_NE(text, nullptr);
+    free(text);
+    std::vector<std::string> traces = Writes(log.Raw(), "TRACE");
+    ASSERT_GE(traces.size(), 3u);
+    EXPECT_EQ(traces.front(), "@@@ Inside ToStringTableData @@@\n");
+    EXPECT_EQ(std::count(traces.begin(), traces.end(), "@@@ Inside GetTableDataByName @@@\n"), 1); /* one look-up */
+    EXPECT_EQ(traces.back(), "String Value of Relvar Data\n " + std::string(kHeader) + kShortRow + "\n");
+    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), std::vector<std::string>{}); /* the text is not printed */
 }
 
 TEST_F(RelvarPrintTest, ResultRoutineSkipsDeletedRows)
@@ -99,9 +151,10 @@ TEST_F(RelvarPrintTest, ResultRoutineSkipsDeletedRows)
     ASSERT_EQ(result->rowCount, 2);
     tamsel_test::LogCapture log(3);
     PrintResultData(result);
-    EXPECT_EQ(log.Messages("DEBUG"),
-              std::string(kHeader) +
-                  "1\t0\t0\t0.000000\t0.000000\tx\ty\t2000-01-01\t00:00:00\t2000-01-01 00:00:00\t0\t2\t\n");
+    const std::string printed =
+        std::string(kHeader) + "1\t0\t0\t0.000000\t0.000000\tx\ty\t2000-01-01\t00:00:00\t2000-01-01 00:00:00\t0\t2\t\n";
+    EXPECT_EQ(log.Messages("DEBUG"), printed);
+    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), Pieces(printed));
     FreeResultData(result);
 }
 
@@ -116,6 +169,7 @@ TEST_F(RelvarPrintTest, ViewRoutines)
     FreeResultData(result);
     std::string once = std::string(kHeader) + kShortRow;
     EXPECT_EQ(log.Messages("DEBUG"), once + once + once);
+    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), Pieces(once + once + once));
 
     char *text = ToStringCustomViewData("EveryView");
     ASSERT_NE(text, nullptr);

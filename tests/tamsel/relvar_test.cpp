@@ -71,6 +71,31 @@ TEST_F(RelvarTest, ResourceIdentifierLookup)
     EXPECT_EQ(SelectRows("Nowhere", nullptr), nullptr);
 }
 
+TEST_F(RelvarTest, ColumnValueReportsBeforeReleasingTheResult)
+{
+    /* Each failure is written before the result set is released. */
+    struct {
+        const char *column;
+        const char *criteria;
+        const char *message;
+    } cases[] = {
+        {"param_value", "PARAM_NAME='NONE'", "No such row available in the Agentparams for PARAM_NAME='NONE'"},
+        {"missing", "PARAM_NAME='OTHER'", "columnValue is NULL for :missing\n"},
+    };
+    for (const auto &c : cases) {
+        tamsel_test::LogCapture log(4);
+        int length = -1;
+        EXPECT_EQ(GetColumnValue("Agentparams", c.column, c.criteria, &length), nullptr) << c.column;
+        const std::string raw = log.Raw();
+        size_t message = raw.find(c.message);
+        size_t release = raw.find("@@@ Inside FreeResultData @@@\n");
+        ASSERT_NE(message, std::string::npos) << raw;
+        ASSERT_NE(release, std::string::npos) << raw;
+        EXPECT_LT(message, release) << raw;
+        EXPECT_EQ(raw.find("@@@ Inside FreeResultData @@@\n", release + 1), std::string::npos); /* freed once */
+    }
+}
+
 TEST_F(RelvarTest, CreationRefusesDuplicatesAndUnknownNames)
 {
     EXPECT_FALSE(CreateTable("Agentparams"));
