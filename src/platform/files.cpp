@@ -58,11 +58,14 @@ size_t FolderPartLength(const char *path, const char *component) {
 }  // namespace
 
 int CreateFolder(const WCHAR *path, void *) {
-    /* %ls: the wide-string conversion that every C runtime reads the same way. */
-    LogDebug("CreateFolder : CreateFolder function called with %ls\n", path != nullptr ? path : L"(null)");
     int result = 0;
     char *folder = nullptr;
     WideToUtf8(path, &folder);
+    /* The path is shown in its UTF-8 form: a C runtime's own wide-string
+     * conversion stops at the first character outside its locale and leaves the
+     * line unfinished, so the next line would run into it. */
+    LogDebug("CreateFolder : CreateFolder function called with %s\n",
+             path == nullptr ? "(null)" : folder != nullptr ? folder : "");
     if (folder == nullptr) {
         LogError("CreateFolder : The directory to create is NULL . \n");
         result = 13;

@@ -148,6 +148,8 @@ TEST_F(FilesTest, CreateFolderLogsEachStep) {
     LogLines log;
     EXPECT_EQ(CreateFolder(L"C:\\a\\b\\file.msi", nullptr), 0);
     EXPECT_EQ(CreateFolder(nullptr, nullptr), 13);
+    // A path outside ASCII still gives whole lines (the next one starts on its own).
+    EXPECT_EQ(CreateFolder(L"C:\\d\u00e9j\u00e0\\f.msi", nullptr), 0);
     EXPECT_EQ(log.Messages(), (std::vector<std::string>{
                                   "[DEBUG] CreateFolder : CreateFolder function called with C:\\a\\b\\file.msi\n",
                                   "[DEBUG] GetLastFileName Function Called with C:\\a\\b\\file.msi...!\n",
@@ -156,6 +158,10 @@ TEST_F(FilesTest, CreateFolderLogsEachStep) {
                                   "[DEBUG] CreateFolder : CreateFolder function called with (null)\n",
                                   "[ERROR] CreateFolder : The directory to create is NULL . \n",
                                   "[DEBUG] CreateFolder function returns Error code 13 \n",
+                                  "[DEBUG] CreateFolder : CreateFolder function called with C:\\d\xc3\xa9j\xc3\xa0\\f.msi\n",
+                                  "[DEBUG] GetLastFileName Function Called with C:\\d\xc3\xa9j\xc3\xa0\\f.msi...!\n",
+                                  "[INFO] CreateFolder : The Directory to create is C:\\d\xc3\xa9j\xc3\xa0\\ \n",
+                                  "[DEBUG] CreateFolder function returns Error code 0 \n",
                               }));
 }
 
