@@ -111,6 +111,25 @@ std::vector<std::string> SplitArguments(const std::string &s) {
     return args;
 }
 
+/* The current directory in Windows form, whatever its length; false (last error
+ * set) when it cannot be read. */
+bool CurrentWindowsDirectory(std::string *out) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+        if (needed == 0) return false;
+        std::vector<char> buffer(needed + 1, '\0');
+        const DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (n == 0) return false;
+        if (n < buffer.size()) {
+            out->assign(buffer.data(), n);
+            return true;
+        }
+        /* Changed meanwhile: ask again. */
+    }
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+}
+
 bool HasPathSeparator(const std::string &name) {
     return name.find_first_of("\\/:") != std::string::npos;
 }
@@ -164,9 +183,8 @@ DWORD ResolveProgram(const std::string &name, std::string *host) {
     if (name.empty()) return ERROR_FILE_NOT_FOUND;
     if (HasPathSeparator(name)) return ResolveExact(name, host);
     std::vector<std::string> dirs;
-    char cwd[MAX_PATH * 4];
-    const DWORD n = GetCurrentDirectoryA(sizeof cwd, cwd);
-    if (n > 0 && n < sizeof cwd) dirs.push_back(cwd);
+    std::string cwd;
+    if (CurrentWindowsDirectory(&cwd)) dirs.push_back(cwd);
     const std::string windir = wa::WindowsDirectory();
     dirs.push_back(windir + "\\system32");
     dirs.push_back(windir);
@@ -422,7 +440,7 @@ std::vector<std::string> SplitCommandLine(const char *commandLine) {
 extern "C" {
 
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                    BOOL, DWORD, LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                    BOOL inheritHandles, DWORD, LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                     LPPROCESS_INFORMATION processInformation) {
     if (processInformation == nullptr || startupInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (applicationName == nullptr && commandLine == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -467,11 +485,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
     std::string windowsCwd;
     if (currentDirectory != nullptr && currentDirectory[0] != '\0') {
         windowsCwd = currentDirectory;
-    } else {
-        char cwd[MAX_PATH * 4];
-        const DWORD n = GetCurrentDirectoryA(sizeof cwd, cwd);
-        if (n == 0 || n >= sizeof cwd) return FALSE;  // the last error is set
-        windowsCwd = cwd;
+    } else if (!CurrentWindowsDirectory(&windowsCwd)) {
+        return FALSE;  // the last error is set
     }
     const std::string hostCwd = wa::ToHostPath(windowsCwd);
     struct stat st;
@@ -496,6 +511,13 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawn_file_actions_addchdir_np(&actions, hostCwd.c_str());
+    if (!inheritHandles) {
+        /* Handles are not inherited: the program keeps only its standard streams, not
+         * the caller's log file, sockets or registry lock. */
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
+    }
 
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, host.c_str(), &actions, &attr, args.data(), envp.data());

@@ -7,7 +7,8 @@
  * program without an extension that does not exist is tried again with ".exe".
  *
  * Every program starts in a process group of its own; TerminateProcess kills the
- * whole group (the program and the children it started).
+ * whole group (the program and the children it started). Without inheritHandles the
+ * program gets only the standard streams (descriptors 0 to 2) of the caller.
  *
  * Host exit statuses have 8 bits, Windows exit codes 32. A started program finds in
  * its environment:

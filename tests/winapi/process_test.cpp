@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,6 +111,50 @@ TEST_F(ProcessTest, ProgramGetsArgumentsDirectoryAndCommandLine) {
     EXPECT_EQ(ReadWholeFile(root.Host("C:\\out.txt")),
               "[" + root.Host("C:\\Windows\\system32\\rec.exe") + "]\n[/i]\n[C:\\a b\\x.msi]\n[/qn]\n" +
                   "pwd=" + root.Host("C:\\work dir") + "\ncmd=" + line + "\ncwd=C:\\work dir\n");
+}
+
+TEST_F(ProcessTest, DescriptorsPassOnlyWhenHandlesAreInherited) {
+    /* The program exits 1 when it still holds the caller's descriptor. */
+    const int fd = open(root.path().c_str(), O_RDONLY);  // no close-on-exec
+    ASSERT_GE(fd, 3);
+    Script("C:\\t\\fd.exe", "[ -e /proc/$$/fd/" + std::to_string(fd) + " ] && exit 1\nexit 0\n");
+    for (const BOOL inherit : {FALSE, TRUE}) {
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        char line[] = "C:\\t\\fd.exe";
+        ASSERT_TRUE(CreateProcessA(nullptr, line, nullptr, nullptr, inherit, 0, nullptr, nullptr, &si, &pi));
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+        DWORD code = 0xdeadbeef;
+        EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+        EXPECT_EQ(code, inherit ? 1u : 0u) << "inheritHandles " << inherit;
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    close(fd);
+}
+
+TEST_F(ProcessTest, LongCurrentDirectoryIsPassedOn) {
+    /* Deeper than any fixed buffer a caller would use for MAX_PATH names. */
+    std::string windows = "C:";
+    for (int i = 0; i < 12; ++i) windows += "\\" + std::string(100, static_cast<char>('a' + i));
+    vt_test::MakeDirs(root.Host(windows));
+    Script("C:\\t\\cwd.exe", "printf '%s' \"$WINAPI_CURRENT_DIRECTORY\" > \"$WINAPI_ROOT/drive_c/cwd.txt\"\n");
+    char saved[4096] = {0};
+    ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(chdir(root.Host(windows).c_str()), 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    char line[] = "C:\\t\\cwd.exe";
+    const BOOL started = CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    const DWORD error = GetLastError();
+    ASSERT_EQ(chdir(saved), 0);
+    ASSERT_TRUE(started) << "error " << error;
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    EXPECT_EQ(ReadWholeFile(root.Host("C:\\cwd.txt")), windows);
 }
 
 TEST_F(ProcessTest, ProgramLookUp) {
