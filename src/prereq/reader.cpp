@@ -110,18 +110,20 @@ std::string PackedForm(const char *plain) {
     return buffer;
 }
 
-/* The Windows directory; false (and an ERROR line) when it cannot be read. */
-bool ReadWindowsDirectory(const char *caller, std::string *directory) {
+/* The Windows directory: ERROR_SUCCESS, or the error (never 0) after an ERROR line.
+ * A directory too long for the buffer is reported, not used half-read. */
+DWORD ReadWindowsDirectory(const char *caller, std::string *directory) {
     char buffer[MAX_PATH + 1];
     memset(buffer, 0, sizeof buffer);
     const UINT n = GetWindowsDirectoryA(buffer, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) {
-        LogError("%s : Unable to get the Windows directory, error code %d \n", caller,
-                 static_cast<int>(GetLastError()));
-        return false;
+        DWORD error = (n == 0) ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
+        if (error == ERROR_SUCCESS) error = ERROR_PATH_NOT_FOUND;
+        LogError("%s : Unable to get the Windows directory, error code %d \n", caller, static_cast<int>(error));
+        return error;
     }
     *directory = buffer;
-    return true;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -180,7 +182,7 @@ int IsReaderSourceAvailable(void) {
 
     int result = 1;
     std::string windowsDirectory;
-    if (ReadWindowsDirectory("IsReaderSourceAvailable", &windowsDirectory)) {
+    if (ReadWindowsDirectory("IsReaderSourceAvailable", &windowsDirectory) == ERROR_SUCCESS) {
         std::string sourcePath = Format(isVistaAndAbove() ? kVistaSetupFolderFormat : kXpSetupFolderFormat,
                                         windowsDirectory[0], langId);
         if (sourcePath.size() > 255) sourcePath.resize(255);
@@ -239,16 +241,16 @@ int InstallReaderBase(void) {
     SetRegistryValue(HKEY_LOCAL_MACHINE, productKey.c_str(), "LastUsedSource", patchesFolder.c_str(), REG_SZ);
     SetRegistryValue64(HKEY_LOCAL_MACHINE, productKey.c_str(), "PackageName", packageName, REG_SZ);
 
-    DWORD status;
+    /* Without the Windows directory there is no msiexec to run: the status is the
+     * error, never a success. */
     std::string windowsDirectory;
-    if (ReadWindowsDirectory("InstallReaderBase", &windowsDirectory)) {
+    DWORD status = ReadWindowsDirectory("InstallReaderBase", &windowsDirectory);
+    if (status == ERROR_SUCCESS) {
         const std::string msiexec = Format("%s\\system32\\msiexec.exe", windowsDirectory.c_str());
         const std::string commandLine = Format("%s /i \"%s\" /qn", msiexec.c_str(), packagePath.c_str());
         char *remarks = NULL;
         status = execute(patchesFolder.c_str(), commandLine.c_str(), &remarks, kMsiexecMinutes, 0);
         free(remarks);
-    } else {
-        status = GetLastError();
     }
     LogInfo("Adobe 10.1.0 installation status : %d\n", static_cast<int>(status));
 

@@ -203,6 +203,22 @@ TEST_F(ReaderProgramTest, InstallerOutcomeShowsOnlyInTheStatusLine) {
     }
 }
 
+TEST_F(ReaderProgramTest, WithoutAWindowsDirectoryNothingRunsAndTheStatusIsAFailure) {
+    server.Serve("GET", "/store/300297-AdbeRdr1010_en_US.msi", vt_test::CannedResponse::Generated(100));
+    Prepare("1033", "3301");
+    /* A Windows directory too long for any MAX_PATH buffer. */
+    root.WriteHive(Hive(machine, "1033", "3301") + Key("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion") +
+                   Value("SystemRoot", "C:\\" + std::string(300, 'w')) + "\n");
+    vt_test::ProcessResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(LinesInOrder(Log(), {"[INFO] Inside Kestrinst\n", "[INFO] productKey : " + SourceListKey("3301") + "\n",
+                                     "[ERROR] InstallReaderBase : Unable to get the Windows directory, error code 122 \n",
+                                     "[INFO] Adobe 10.1.0 installation status : 122\n",
+                                     "[INFO] Returning from Kestrinst with errorcode : 0\n"}));
+    EXPECT_EQ(Log().find("execute"), std::string::npos) << "nothing may be run";
+    EXPECT_EQ(MsiexecRuns(), "");
+}
+
 TEST_F(ReaderProgramTest, ThrottledDownloadNeedsAnExistingPatchesFolder) {
     machine.rate = "512";
     server.Serve("GET", "/store/300297-AdbeRdr1010_en_US.msi", vt_test::CannedResponse::Generated(3000));
