@@ -1,5 +1,8 @@
 #include "support/log_capture.h"
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <regex>
 
 #include "log/log.h"
@@ -46,6 +49,10 @@ LogCapture::LogCapture(int level) {
 LogCapture::~LogCapture() {
     CloseLogFile();
     ReleaseLogSettings();
+    if (getenv("VT_KEEP_ROOTS") == nullptr) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
 }
 
 std::string LogCapture::Text() const { return ReadWholeFile(path_); }

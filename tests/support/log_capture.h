@@ -1,5 +1,6 @@
 /* The log of the code under test, captured: a log file in a fresh temporary
- * folder for the life of the object, read back as messages. */
+ * folder for the life of the object (removed afterwards unless VT_KEEP_ROOTS is
+ * set), read back as messages. */
 #pragma once
 #include <string>
 #include <vector>

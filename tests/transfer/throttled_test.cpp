@@ -166,6 +166,8 @@ TEST_F(ThrottledDownload, FailuresLeaveTheOldFileAndNoTemporaryFile)
     EXPECT_EQ(1, log_->Count("ERROR", "InternetGetRequestByBitrate : Failed with the http status code: 404 \n"));
     EXPECT_EQ(1, log_->Count("ERROR", "InternetGetRequestByBitrate : The transfer ended after 1200 of 1500 bytes "
                                       "--> 12030 \n"));
+    EXPECT_EQ(1, log_->Count("INFO", "InternetGetRequestByBitrate : File not modified since the time: (null)\n"));
+    EXPECT_EQ(2, log_->Count("INFO", "InternetGetRequestByBitrate : Content Length of the request file: 1200 Bytes\n"));
 }
 
 TEST_F(ThrottledDownload, NoFolderIsMadeForTheDestination)
@@ -177,6 +179,7 @@ TEST_F(ThrottledDownload, NoFolderIsMadeForTheDestination)
     DWORD result = GetFile(server.port(), "/pkg.msi", "C:\\missing\\pkg.msi");
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), result);
     EXPECT_FALSE(Exists("C:\\missing"));
+    EXPECT_EQ(1, log_->Count("ERROR", "InternetGetRequestByBitrate: Error occured while creating the file --> 3 \n"));
     EXPECT_EQ(1u, server.RequestCount());
 }
 
