@@ -386,6 +386,7 @@ TEST_F(SettingsTest, DistributionServerAbortPoints) {
         EXPECT_EQ(c.second, errors[errors.size() - 2]);
         EXPECT_EQ("InitializeAgentParameters : Error while fetching DS Server details from registry! \n",
                   errors.back());
+        EXPECT_TRUE(InfoFromSummary(log_.Messages("INFO")).empty()) << "no summary after an abort";
     }
 }
 
