@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tamsel/containers.h"
@@ -153,6 +154,31 @@ TEST_F(VectorTest, CloneCopiesStringsAndMergeMovesNodes)
         free(ElementAt(&target, i)->data);
     FreeVector(&target);
     free(clone);
+}
+
+/* Two threads adding to one vector: the vector's lock keeps every element and
+ * the chain whole, sorted or not. */
+TEST_F(VectorTest, TwoThreadsAddingLoseNothing)
+{
+    Vector sorted;
+    InitVector(&sorted, CompareInts);
+    auto adder = [this, &sorted](intptr_t first) {
+        for (intptr_t i = 0; i < 400; i++) {
+            AppendData(&vector_, Int(first + i));
+            AppendData(&sorted, Int(2 * i + first));
+        }
+    };
+    std::thread one(adder, 0), two(adder, 1);
+    one.join();
+    two.join();
+    EXPECT_EQ(vector_.count, 800);
+    ExpectConsistent(&vector_);
+    ASSERT_EQ(sorted.count, 800);
+    ExpectConsistent(&sorted);
+    intptr_t expected = 0;
+    for (VectorNode *node = ElementAt(&sorted, 0); node != nullptr; node = node->next)
+        EXPECT_EQ(reinterpret_cast<intptr_t>(node->data), expected++);
+    FreeVector(&sorted);
 }
 
 TEST(HashTableTest, PutReplaceRemoveAndChains)
