@@ -2,6 +2,7 @@
  * selects for every column type. */
 #include <gtest/gtest.h>
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -260,6 +261,7 @@ TEST_F(CriteriaSelectTest, ComparisonsByColumnType)
         {"UTINY > 100", "14"}, /* unsigned one-byte */
         {"SCORE > 1.25", "124"},
         {"SCORE <= 0.5", "3"},
+        {"SCORE < 99999999999999999999999999999999999999999", "1234"}, /* beyond the float range */
         {"WEIGHT = 80", ""}, /* DOUBLE, DATE and TEXT columns never match */
         {"WEIGHT != 80", ""},
         {"BORN = '2001-01-01'", ""},
@@ -327,6 +329,15 @@ TEST_F(CriteriaSelectTest, BindingConvertsLiteralsAndEvaluatesNullTreeAsTrue)
     EXPECT_EQ(length, 4);
     EXPECT_FLOAT_EQ(*static_cast<float *>(value), -1.25f);
     free(value);
+    /* Beyond the float's range: infinite. */
+    for (const char *huge : {"99999999999999999999999999999999999999999", "-99999999999999999999999999999999999999999"}) {
+        length = static_cast<int>(strlen(huge));
+        value = ConvertLiteral(huge, &length, KEL_SQL_FLOAT);
+        ASSERT_NE(value, nullptr);
+        EXPECT_TRUE(isinf(*static_cast<float *>(value))) << huge;
+        EXPECT_EQ(*static_cast<float *>(value) < 0, huge[0] == '-') << huge;
+        free(value);
+    }
     length = 3;
     value = ConvertLiteral("0.5", &length, KEL_SQL_DOUBLE);
     EXPECT_EQ(length, 8);
