@@ -227,4 +227,26 @@ TEST_F(PlainDownload, ConditionalRequestsOnlyWhenSwitchedOn)
         EXPECT_EQ(sent[i], requests[i].HasHeader("If-Modified-Since")) << i;
 }
 
+TEST_F(PlainDownload, AnswerWithoutLastModifiedKeepsTheRecordedTime)
+{
+    const std::string stamp = "Tue, 01 Dec 2026 10:00:00 GMT";
+    vt_test::TestHttpServer server;
+    ASSERT_TRUE(server.ok());
+    /* The first answer is stamped; later ones (asked conditionally) come whole and unstamped. */
+    server.Serve("GET", "/c.msi", [&](const vt_test::RecordedRequest &request) {
+        if (request.HasHeader("If-Modified-Since"))
+            return CannedResponse::Text(200, "newer");
+        return CannedResponse::Text(200, "first", {{"Last-Modified", stamp}});
+    });
+    SetIfModifiedSinceEnabled(1);
+    EXPECT_EQ(0u, GetFile(server.port(), "/c.msi", "C:\\dl\\c.msi"));
+    EXPECT_EQ(0u, GetFile(server.port(), "/c.msi", "C:\\dl\\c.msi"));
+    /* The missing header is only logged: the body still lands. */
+    EXPECT_EQ("newer", ReadHostFile("C:\\dl\\c.msi"));
+    ASSERT_NE(nullptr, gv_lastModifiedTime);
+    EXPECT_EQ(Wide(stamp), std::wstring(gv_lastModifiedTime));
+    EXPECT_EQ(1, log_->Count("ERROR", "GetFilelastmodifiedTime: Could n't query HEADER for last modified time\n"));
+    EXPECT_EQ(1, log_->Count("DEBUG", "GetInternetRequestHandle : If-Modified-Since: " + stamp + "\n"));
+}
+
 }  // namespace

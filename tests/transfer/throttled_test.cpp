@@ -12,6 +12,7 @@
 #include "agent/settings.h"
 #include "support/http_server.h"
 #include "transfer/routing.h"
+#include "transfer/session.h"
 #include "transfer_fixture.h"
 #include "winapi/wa_testhooks.h"
 
@@ -168,6 +169,42 @@ TEST_F(ThrottledDownload, FailuresLeaveTheOldFileAndNoTemporaryFile)
                                       "--> 12030 \n"));
     EXPECT_EQ(1, log_->Count("INFO", "InternetGetRequestByBitrate : File not modified since the time: (null)\n"));
     EXPECT_EQ(2, log_->Count("INFO", "InternetGetRequestByBitrate : Content Length of the request file: 1200 Bytes\n"));
+}
+
+TEST_F(ThrottledDownload, SizeRequestIsConditionalAndTheRangesAreNot)
+{
+    const std::string stamp = "Thu, 03 Dec 2026 12:00:00 GMT";
+    vt_test::TestHttpServer server;
+    ASSERT_TRUE(server.ok());
+    server.Serve("GET", "/pkg.msi", [&](const vt_test::RecordedRequest &r) {
+        if (r.Header("If-Modified-Since") == stamp)
+            return CannedResponse::Text(304, "");
+        CannedResponse answer = CannedResponse::Generated(1200, true);
+        answer.headers.push_back({"Last-Modified", stamp});
+        return answer;
+    });
+    SetInt(&gv_dataTransferRateKBps, 1);
+    SetIfModifiedSinceEnabled(1);
+
+    /* The HEAD's Last-Modified is recorded; the ranges carry only their Range line. */
+    EXPECT_EQ(0u, GetFile(server.port(), "/pkg.msi", "C:\\dl\\pkg.msi"));
+    ASSERT_NE(nullptr, gv_lastModifiedTime);
+    EXPECT_EQ(Wide(stamp), std::wstring(gv_lastModifiedTime));
+    std::vector<vt_test::RecordedRequest> requests = server.Requests();
+    ASSERT_EQ(4u, requests.size());
+    for (const vt_test::RecordedRequest &r : requests)
+        EXPECT_FALSE(r.HasHeader("If-Modified-Since")) << r.method << " " << r.Header("Range");
+
+    /* Next time the size request is conditional: 304 ends the download at once. */
+    server.ClearRequests();
+    wa_test::ClearRecordedSleeps();
+    EXPECT_EQ(static_cast<DWORD>(RESULT_NOT_MODIFIED), GetFile(server.port(), "/pkg.msi", "C:\\dl\\pkg.msi"));
+    EXPECT_EQ((std::vector<std::string>{"HEAD "}), Ranges(server));
+    EXPECT_EQ(stamp, server.Requests().at(0).Header("If-Modified-Since"));
+    EXPECT_TRUE(ReadHostFile("C:\\dl\\pkg.msi") == vt_test::GeneratedBytes(0, 1200));
+    EXPECT_FALSE(TempFilesIn(Host("C:\\dl")));
+    EXPECT_TRUE(wa_test::RecordedSleeps().empty());
+    EXPECT_EQ(1, log_->Count("INFO", "InternetGetRequestByBitrate : File not modified since the time: " + stamp + "\n"));
 }
 
 TEST_F(ThrottledDownload, NoFolderIsMadeForTheDestination)
