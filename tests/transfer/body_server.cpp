@@ -91,7 +91,8 @@ void BodyServer::Run()
         int fd = accept(listenFd_, nullptr, nullptr);
         if (fd < 0)
             continue;
-        /* One request per connection; the answer closes it. */
+        /* One request per connection; the answer closes it. A client that hangs
+         * up early must not kill the test program with SIGPIPE. */
         std::string buffer;
         size_t headEnd;
         bool alive = true;
@@ -103,7 +104,7 @@ void BodyServer::Run()
             size_t want = ContentLength(request.head);
             if (strcasestr(request.head.c_str(), "\r\nExpect: 100-continue") != nullptr) {
                 static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-                if (write(fd, kContinue, sizeof(kContinue) - 1) < 0)
+                if (send(fd, kContinue, sizeof(kContinue) - 1, MSG_NOSIGNAL) < 0)
                     alive = false;
             }
             while (buffer.size() - (headEnd + 4) < want && ReadMore(fd, &buffer, stop_)) {
@@ -116,7 +117,7 @@ void BodyServer::Run()
             size_t piece = (reply_.size() + chunks_ - 1) / chunks_;
             for (size_t offset = 0; offset < reply_.size(); offset += piece) {
                 size_t n = std::min(piece, reply_.size() - offset);
-                if (write(fd, reply_.data() + offset, n) < 0)
+                if (send(fd, reply_.data() + offset, n, MSG_NOSIGNAL) < 0)
                     break;
                 if (chunks_ > 1)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
