@@ -9,6 +9,8 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "agent/settings.h"
 #include "support/http_server.h"
@@ -177,6 +179,38 @@ TEST_F(PlainDownload, DataInMemoryHasLfLineEndsAndItsTemporaryFileIsGone)
     EXPECT_EQ(1, log_->Count("DEBUG", "LoadDatafromFile: tmpDataFilePath, C:\\Temp\\vt" + Tid() + ".tmp\n"));
     EXPECT_TRUE(TempFiles("C:\\Temp").empty());
     EXPECT_EQ("Keep-Alive", server.Requests().at(0).Header("Connection"));
+}
+
+TEST_F(PlainDownload, ThreadsDownloadingAtOnceKeepTheirOwnData)
+{
+    vt_test::TestHttpServer server;
+    ASSERT_TRUE(server.ok());
+    const int kThreads = 4;
+    for (int i = 0; i < kThreads; ++i)
+        server.Serve("GET", "/d" + std::to_string(i), CannedResponse::Text(200, std::string(20000 + i, 'a' + i)));
+    std::vector<DWORD> results(kThreads, 1);
+    std::vector<std::string> texts(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round) {
+                char *data = nullptr;
+                results[i] = GetData(server.port(), ("/d" + std::to_string(i)).c_str(), &data);
+                texts[i] = data ? data : "";
+                free(data);
+                if (results[i] != 0 || texts[i] != std::string(20000 + i, 'a' + i))
+                    return;
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    for (int i = 0; i < kThreads; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(0u, results[i]);
+        EXPECT_TRUE(texts[i] == std::string(20000 + i, 'a' + i)) << texts[i].size();
+    }
+    EXPECT_TRUE(TempFiles("C:\\Temp").empty());
 }
 
 TEST_F(PlainDownload, InMemoryDataFailsWith6WhenTheTemporaryFileCannotBeReadBack)
