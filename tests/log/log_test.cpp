@@ -123,6 +123,21 @@ TEST_F(LogFile, LevelTableKeepsOnlyTheLowEightBits) {
     EXPECT_NE(std::string::npos, text.find("heard"));
 }
 
+/* Host names, paths and headers reach the log as wide texts; one outside ASCII
+ * must not cut its line short (the next line would run into it). */
+TEST_F(LogFile, WideTextOutsideAsciiIsWrittenWhole) {
+    const std::string path = Open(2);
+    LogInfo("destination file %S \n", L"C:\\Programme\\M\u00fcller\\\u20ac.msi");
+    LogInfo("next\n");
+    const std::vector<std::string> lines = Lines(path);
+    ASSERT_EQ(lines.size(), 3u);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[1], m, kLogLine));
+    EXPECT_EQ(m[3].str(), "destination file C:\\Programme\\M\xc3\xbcller\\\xe2\x82\xac.msi ");
+    ASSERT_TRUE(std::regex_match(lines[2], m, kLogLine));
+    EXPECT_EQ(m[3].str(), "next");
+}
+
 TEST_F(LogFile, MessageWithoutLineEndContinuesTheLine) {
     std::string path = Open(2);
     LogInfo("first ");
