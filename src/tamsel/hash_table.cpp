@@ -17,15 +17,6 @@ int BucketIndex(const HashTable *table, const char *key)
     return static_cast<int>(h);
 }
 
-char *CopyKey(const char *key)
-{
-    size_t length = strlen(key);
-    char *copy = static_cast<char *>(calloc(length + 1, 1));
-    if (copy != nullptr)
-        memcpy(copy, key, length);
-    return copy;
-}
-
 bool Usable(const HashTable *table, const char *key)
 {
     return table != nullptr && table->buckets != nullptr && table->size > 0 && key != nullptr;
@@ -75,10 +66,8 @@ bool HashPut(HashTable *table, const char *key, void *value)
         return false;
     HashEntry *head = table->buckets[BucketIndex(table, key)];
     if (head->key == nullptr) {
-        char *copy = CopyKey(key);
-        if (copy == nullptr)
+        if (DuplicateString(&head->key, key) != 1)
             return false;
-        head->key = copy;
         head->value = value;
         return true;
     }
@@ -91,13 +80,10 @@ bool HashPut(HashTable *table, const char *key, void *value)
         last = entry;
     }
     HashEntry *entry = static_cast<HashEntry *>(calloc(1, sizeof(HashEntry)));
-    char *copy = CopyKey(key);
-    if (entry == nullptr || copy == nullptr) {
+    if (entry == nullptr || DuplicateString(&entry->key, key) != 1) {
         free(entry);
-        free(copy);
         return false;
     }
-    entry->key = copy;
     entry->value = value;
     last->next = entry;
     return true;
