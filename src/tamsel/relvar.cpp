@@ -12,10 +12,13 @@
 #include "log/log.h"
 #include "tamsel/criteria.h"
 #include "tamsel/kel_datetime.h"
-#include "util/locks.h"
+#include "tamsel/tamsel_private.h"
 #include "util/strings.h"
 
 Vector gv_tableDataVect = {nullptr, 0, nullptr, nullptr};
+
+using tamsel_private::ColumnsOf;
+using tamsel_private::ObjectLock;
 
 namespace {
 
@@ -24,14 +27,6 @@ const char gv_criteriaLockToken = 0;
 
 std::atomic<TamselIdGenerator> gv_idGenerator{nullptr};
 std::atomic<TamselChangeSink> gv_changeSink{nullptr};
-
-class CriteriaLock {
-public:
-    CriteriaLock() { LockObject(&gv_criteriaLockToken); }
-    ~CriteriaLock() { UnlockObject(&gv_criteriaLockToken); }
-    CriteriaLock(const CriteriaLock &) = delete;
-    CriteriaLock &operator=(const CriteriaLock &) = delete;
-};
 
 void ReportChange(RowObject *row, const char *relvarName)
 {
@@ -57,15 +52,6 @@ const char *ColumnNameAt(VectorNode *node, uint8_t kind)
     if (kind == RELVAR_VIEW)
         return static_cast<ViewColumnDefn *>(node->data)->name;
     return static_cast<ColumnDefn *>(node->data)->name;
-}
-
-Vector *ColumnsOf(uint8_t kind, TableDefn *tableDefn, CustomViewDefn *viewDefn)
-{
-    if (kind == RELVAR_TABLE && tableDefn != nullptr)
-        return tableDefn->columns;
-    if (kind == RELVAR_VIEW && viewDefn != nullptr)
-        return viewDefn->columns;
-    return nullptr;
 }
 
 Vector *ColumnsOf(const TableData *relvar)
@@ -164,17 +150,13 @@ TableData *GetTableDataByName(const char *name)
         return nullptr;
     /* The walk holds the list's lock, so a relvar created meanwhile on another
      * thread is either seen whole or not at all. */
-    TableData *found = nullptr;
-    LockObject(&gv_tableDataVect);
+    ObjectLock lock(&gv_tableDataVect);
     for (VectorNode *node = gv_tableDataVect.head; node != nullptr; node = node->next) {
         TableData *relvar = static_cast<TableData *>(node->data);
-        if (CompareStringsNoCase(relvar->name, name) == 0) {
-            found = relvar;
-            break;
-        }
+        if (CompareStringsNoCase(relvar->name, name) == 0)
+            return relvar;
     }
-    UnlockObject(&gv_tableDataVect);
-    return found;
+    return nullptr;
 }
 
 static bool AddRelvar(const char *name, uint8_t kind, TableDefn *tableDefn, CustomViewDefn *viewDefn)
@@ -202,18 +184,19 @@ static bool AddRelvar(const char *name, uint8_t kind, TableDefn *tableDefn, Cust
     /* The name test and the append are one step under the list's lock, so two
      * threads cannot both create the same name. */
     bool added = true;
-    LockObject(&gv_tableDataVect);
-    for (VectorNode *walk = gv_tableDataVect.head; walk != nullptr && added; walk = walk->next)
-        added = CompareStringsNoCase(static_cast<TableData *>(walk->data)->name, name) != 0;
-    if (added) {
-        if (gv_tableDataVect.tail != nullptr)
-            gv_tableDataVect.tail->next = node;
-        else
-            gv_tableDataVect.head = node;
-        gv_tableDataVect.tail = node;
-        gv_tableDataVect.count++;
+    {
+        ObjectLock lock(&gv_tableDataVect);
+        for (VectorNode *walk = gv_tableDataVect.head; walk != nullptr && added; walk = walk->next)
+            added = CompareStringsNoCase(static_cast<TableData *>(walk->data)->name, name) != 0;
+        if (added) {
+            if (gv_tableDataVect.tail != nullptr)
+                gv_tableDataVect.tail->next = node;
+            else
+                gv_tableDataVect.head = node;
+            gv_tableDataVect.tail = node;
+            gv_tableDataVect.count++;
+        }
     }
-    UnlockObject(&gv_tableDataVect);
     if (!added) {
         free(node);
         free(relvar->name);
@@ -376,7 +359,7 @@ ResultData *SelectRows(const char *name, const char *criteria)
         return result;
     }
 
-    CriteriaLock lock;
+    ObjectLock lock(&gv_criteriaLockToken);
     CriteriaNode *tree = ParseCriteria(criteria);
     if (tree == nullptr)
         return nullptr;
@@ -605,7 +588,7 @@ bool DeleteRowObjectByCriteria(const char *name, const char *criteria)
     TableData *relvar = GetTableDataByName(name);
     if (relvar == nullptr)
         return false;
-    CriteriaLock lock;
+    ObjectLock lock(&gv_criteriaLockToken);
     CriteriaNode *tree = ParseCriteria(criteria);
     if (tree == nullptr)
         return false;

@@ -12,7 +12,10 @@
 #include "log/log.h"
 #include "tamsel/kel_datetime.h"
 #include "tamsel/relvar.h"
+#include "tamsel/tamsel_private.h"
 #include "util/strings.h"
+
+using tamsel_private::ColumnsOf;
 
 namespace {
 
@@ -169,15 +172,6 @@ const char *NameOf(VectorNode *node, uint8_t kind)
     const char *name = kind == RELVAR_VIEW ? static_cast<ViewColumnDefn *>(node->data)->name
                                            : static_cast<ColumnDefn *>(node->data)->name;
     return name != nullptr ? name : "";
-}
-
-Vector *ColumnsOf(uint8_t kind, TableDefn *tableDefn, CustomViewDefn *viewDefn)
-{
-    if (kind == RELVAR_TABLE && tableDefn != nullptr)
-        return tableDefn->columns;
-    if (kind == RELVAR_VIEW && viewDefn != nullptr)
-        return viewDefn->columns;
-    return nullptr;
 }
 
 void PutHeader(Output &out, Vector *columns, uint8_t kind)

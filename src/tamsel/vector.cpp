@@ -6,22 +6,12 @@
 #include <stdlib.h>
 
 #include "log/log.h"
-#include "util/locks.h"
+#include "tamsel/tamsel_private.h"
 #include "util/strings.h"
 
+using tamsel_private::ObjectLock;
+
 namespace {
-
-/* Holds the vector's object lock for one scope. */
-class VectorLock {
-public:
-    explicit VectorLock(const Vector *vector) : vector_(vector) { LockObject(vector_); }
-    ~VectorLock() { UnlockObject(vector_); }
-    VectorLock(const VectorLock &) = delete;
-    VectorLock &operator=(const VectorLock &) = delete;
-
-private:
-    const Vector *vector_;
-};
 
 /* Sorted insert by binary search over the list; the caller holds the lock. */
 bool InsertSorted(Vector *vector, VectorNode *node)
@@ -125,7 +115,7 @@ bool AddElement(Vector *vector, VectorNode *node)
     LogTrace("\n\t@@@@@ Inside AddElement() @@@@@ \n");
     if (vector == nullptr || node == nullptr)
         return false;
-    VectorLock lock(vector);
+    ObjectLock lock(vector);
     node->next = nullptr;
     if (vector->head == nullptr) {
         vector->head = node;
@@ -160,7 +150,7 @@ bool InsertElementAt(Vector *vector, VectorNode *node, int index)
     LogTrace("\n\t@@@@@ Inside InsertElementAt() @@@@@ \n");
     if (vector == nullptr || node == nullptr)
         return false;
-    VectorLock lock(vector);
+    ObjectLock lock(vector);
     if (index < 0 || index > vector->count)
         return false;
     if (index == 0) {
@@ -188,7 +178,7 @@ VectorNode *ElementAt(Vector *vector, int index)
     LogTrace("\n\t@@@@@ Inside ElementAt() @@@@@ \n");
     if (vector == nullptr)
         return nullptr;
-    VectorLock lock(vector);
+    ObjectLock lock(vector);
     if (index < 0 || index >= vector->count || vector->head == nullptr)
         return nullptr;
     if (index == vector->count - 1)
@@ -215,7 +205,7 @@ bool DeleteElementAt(Vector *vector, int index)
     LogTrace("\n\t@@@@@ Inside DeleteElementAt() @@@@@ \n");
     if (vector == nullptr)
         return false;
-    VectorLock lock(vector);
+    ObjectLock lock(vector);
     if (vector->head == nullptr || index < 0 || index >= vector->count)
         return false;
     RemoveAt(vector, index);
@@ -227,7 +217,7 @@ bool DeleteElement(Vector *vector, VectorNode *node)
     LogTrace("\n\t@@@@@ Inside DeleteElement() @@@@@ \n");
     if (vector == nullptr)
         return false;
-    VectorLock lock(vector);
+    ObjectLock lock(vector);
     if (vector->head == nullptr)
         return false;
     int index = 0;
@@ -259,7 +249,7 @@ void FreeVector(Vector *vector)
     LogTrace("\n\t@@@@@ Inside FreeVector() @@@@@ \n");
     if (vector == nullptr)
         return;
-    VectorLock lock(vector);
+    ObjectLock lock(vector);
     VectorNode *node = vector->head;
     while (node != nullptr) {
         VectorNode *next = node->next;
