@@ -19,14 +19,6 @@ using tamsel_private::ColumnsOf;
 
 namespace {
 
-enum class Form {
-    TablePrint,   /* PrintTableData */
-    ViewPrint,    /* PrintCustomViewData and ToStringCustomViewData */
-    ResultTable,  /* PrintResultData of a table's rows */
-    ResultView,   /* PrintResultData of a view's rows */
-    TableString,  /* ToStringTableData */
-};
-
 /* A stored integer as a 32-bit number; shorter stored values are read at their
  * own width and never past it. */
 int32_t ReadInteger(const void *value, int32_t length, bool isSigned)
@@ -103,7 +95,9 @@ std::string TextField(char *text)
     return field;
 }
 
-void PutField(Output &out, uint8_t type, const void *value, int32_t length, Form form)
+/* Only PrintTableData (allTypes) shows 64-bit integer and TEXT fields; the other
+ * routines leave them out. */
+void PutField(Output &out, uint8_t type, const void *value, int32_t length, bool allTypes)
 {
     if (value == nullptr) {
         out.Put("NULL\t");
@@ -120,7 +114,7 @@ void PutField(Output &out, uint8_t type, const void *value, int32_t length, Form
         out.Put(Formatted("%d\t", ReadInteger(value, length, false)));
         break;
     case KEL_SQL_LONG_INT:
-        if (form == Form::TablePrint)
+        if (allTypes)
             out.Put(Formatted("%d\t", ReadInteger(value, length, true)));
         break;
     case KEL_SQL_FLOAT:
@@ -134,7 +128,7 @@ void PutField(Output &out, uint8_t type, const void *value, int32_t length, Form
         out.Put(Formatted("%s\t", static_cast<const char *>(value)));
         break;
     case KEL_SQL_TEXT:
-        if (form == Form::TablePrint)
+        if (allTypes)
             out.Put(Formatted("%s\t", static_cast<const char *>(value)));
         break;
     case KEL_SQL_DATE:
@@ -181,42 +175,41 @@ void PutHeader(Output &out, Vector *columns, uint8_t kind)
     out.Put("\n");
 }
 
-void PutRow(Output &out, const RowObject *row, Vector *columns, uint8_t kind, int columnCount, Form form)
+void PutRow(Output &out, const RowObject *row, Vector *columns, uint8_t kind, int columnCount, bool allTypes)
 {
     int index = 0;
     for (VectorNode *node = ElementAt(columns, 0); node != nullptr && index < columnCount;
          node = node->next, index++)
-        PutField(out, TypeOf(node, kind), row->values[index], row->lengths[index], form);
+        PutField(out, TypeOf(node, kind), row->values[index], row->lengths[index], allTypes);
     out.Put("\n");
 }
 
 /* The header and every row of a relvar; false when it has no columns. */
-bool PutRelvar(Output &out, const TableData *relvar, Form form)
+bool PutRelvar(Output &out, const TableData *relvar, bool allTypes)
 {
     Vector *columns = ColumnsOf(relvar->kind, relvar->tableDefn, relvar->viewDefn);
     if (columns == nullptr || columns->count == 0)
         return false;
     PutHeader(out, columns, relvar->kind);
     for (RowObject *row = relvar->firstRow; row != nullptr; row = row->next)
-        PutRow(out, row, columns, relvar->kind, relvar->columnCount, form);
+        PutRow(out, row, columns, relvar->kind, relvar->columnCount, allTypes);
     return true;
 }
 
 /* The text of a relvar as a new heap string, logged at TRACE; null when the relvar
  * is missing or has no columns. */
-char *RelvarString(const char *name, bool asView)
+char *RelvarString(const char *name)
 {
     TableData *relvar = GetTableDataByName(name);
     if (relvar == nullptr)
         return nullptr;
     std::string text;
     Output out(&text);
-    if (!PutRelvar(out, relvar, asView || relvar->kind == RELVAR_VIEW ? Form::ViewPrint : Form::TableString))
+    if (!PutRelvar(out, relvar, false))
         return nullptr;
     LogTrace("String Value of Relvar Data\n %s\n", text.c_str());
-    char *copy = static_cast<char *>(calloc(text.size() + 1, 1));
-    if (copy != nullptr)
-        memcpy(copy, text.data(), text.size());
+    char *copy = nullptr;
+    DuplicateString(&copy, text.c_str());
     return copy;
 }
 
@@ -233,7 +226,7 @@ void PrintTableData(const char *name)
         return;
     }
     Output log(nullptr);
-    PutRelvar(log, relvar, Form::TablePrint);
+    PutRelvar(log, relvar, true);
 }
 
 void PrintCustomViewData(const char *name)
@@ -243,7 +236,7 @@ void PrintCustomViewData(const char *name)
     if (relvar == nullptr)
         return;
     Output log(nullptr);
-    PutRelvar(log, relvar, Form::ViewPrint);
+    PutRelvar(log, relvar, false);
 }
 
 void PrintResultData(ResultData *result)
@@ -254,24 +247,23 @@ void PrintResultData(ResultData *result)
     Vector *columns = ColumnsOf(result->kind, result->tableDefn, result->viewDefn);
     if (columns == nullptr)
         return;
-    Form form = result->kind == RELVAR_VIEW ? Form::ResultView : Form::ResultTable;
     Output log(nullptr);
     PutHeader(log, columns, result->kind);
     for (ResultNode *node = result->firstNode; node != nullptr; node = node->next) {
         if (node->row == nullptr || (node->row->state & ROW_STATE_DELETED))
             continue;
-        PutRow(log, node->row, columns, result->kind, result->columnCount, form);
+        PutRow(log, node->row, columns, result->kind, result->columnCount, false);
     }
 }
 
 char *ToStringTableData(const char *name)
 {
     LogTrace("@@@ Inside ToStringTableData @@@\n");
-    return RelvarString(name, false);
+    return RelvarString(name);
 }
 
 char *ToStringCustomViewData(const char *name)
 {
     LogTrace("@@@ Inside ToStringCustomViewData @@@\n");
-    return RelvarString(name, true);
+    return RelvarString(name);
 }
