@@ -213,6 +213,14 @@ ColumnDefn *LoadColumn(const XmlTagInfo *columnTag, bool *dropTable)
     return column;
 }
 
+void FreeForeignKey(ForeignKeyDefn *foreignKey)
+{
+    free(foreignKey->fkLocalColumn);
+    free(foreignKey->fkReferenceColumn);
+    free(foreignKey->referenceTableName);
+    free(foreignKey);
+}
+
 void FreeColumnVector(Vector *columns)
 {
     if (columns == nullptr)
@@ -283,10 +291,7 @@ bool LoadForeignKeys(const XmlTagInfo *keysTag, ConstraintDefn *constraints)
                           CopyOptional(&foreignKey->fkReferenceColumn, referenceName) &&
                           CopyOptional(&foreignKey->referenceTableName, referenceTable);
             if (!copied || !AddForeignKeyDefn(constraints, foreignKey)) {
-                free(foreignKey->fkLocalColumn);
-                free(foreignKey->fkReferenceColumn);
-                free(foreignKey->referenceTableName);
-                free(foreignKey);
+                FreeForeignKey(foreignKey);
                 return false;
             }
         }
@@ -532,13 +537,8 @@ void FreeConstraintDefn(ConstraintDefn *constraints)
         free(constraints->primaryKeyColumns[i]);
     free(constraints->primaryKeyColumns);
     if (constraints->foreignKeys != nullptr) {
-        for (VectorNode *node = constraints->foreignKeys->head; node != nullptr; node = node->next) {
-            ForeignKeyDefn *foreignKey = static_cast<ForeignKeyDefn *>(node->data);
-            free(foreignKey->fkLocalColumn);
-            free(foreignKey->fkReferenceColumn);
-            free(foreignKey->referenceTableName);
-            free(foreignKey);
-        }
+        for (VectorNode *node = constraints->foreignKeys->head; node != nullptr; node = node->next)
+            FreeForeignKey(static_cast<ForeignKeyDefn *>(node->data));
         FreeVector(constraints->foreignKeys);
         free(constraints->foreignKeys);
     }
