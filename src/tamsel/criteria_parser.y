@@ -10,7 +10,6 @@
 /* Everything one parse needs; nothing of it outlives the parse. */
 struct CriteriaParseState {
     CriteriaNode *result; /* tree of the last complete line */
-    const char *error;    /* what ended a failed parse */
 };
 typedef void *yyscan_t;
 }
@@ -26,11 +25,12 @@ int criteria_lex(CRITERIA_STYPE *value, yyscan_t scanner);
 #define YYINITDEPTH 200
 #define YYMAXDEPTH 10001
 
+/* A failed parse gives no tree; its message is not kept. */
 static void criteria_error(yyscan_t scanner, CriteriaParseState *state, const char *message)
 {
     (void)scanner;
-    if (state->error == NULL)
-        state->error = message;
+    (void)state;
+    (void)message;
 }
 }
 
@@ -71,34 +71,26 @@ expr
     : IDENTIFIER comparison VALUE
         {
             $$ = CreateComparisonNode($1, $2, $3);
-            if ($$ == NULL) {
-                state->error = "memory exhausted";
+            if ($$ == NULL)
                 YYABORT;
-            }
         }
     | VALUE comparison IDENTIFIER
         {
             $$ = CreateComparisonNode($3, $2, $1);
-            if ($$ == NULL) {
-                state->error = "memory exhausted";
+            if ($$ == NULL)
                 YYABORT;
-            }
         }
     | expr AND expr
         {
             $$ = CreateJoinNode($1, $3, CRITERIA_AND);
-            if ($$ == NULL) {
-                state->error = "memory exhausted";
+            if ($$ == NULL)
                 YYABORT;
-            }
         }
     | expr OR expr
         {
             $$ = CreateJoinNode($1, $3, CRITERIA_OR);
-            if ($$ == NULL) {
-                state->error = "memory exhausted";
+            if ($$ == NULL)
                 YYABORT;
-            }
         }
     | '(' expr ')'
         { $$ = $2; }
