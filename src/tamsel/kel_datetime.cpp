@@ -3,13 +3,13 @@
 #include "tamsel/kel_datetime.h"
 
 #include <ctype.h>
-#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include "log/log.h"
+#include "util/strings.h"
 #include "winapi/winapi.h"
 
 namespace {
@@ -24,12 +24,10 @@ struct DateTimeBlock {
 char *FormatText(const char *format, int a, int b, int c, int d = 0, int e = 0, int f = 0)
 {
     char buffer[80];
-    int length = snprintf(buffer, sizeof buffer, format, a, b, c, d, e, f);
-    if (length < 0)
+    if (snprintf(buffer, sizeof buffer, format, a, b, c, d, e, f) < 0)
         return nullptr;
-    char *text = static_cast<char *>(calloc(static_cast<size_t>(length) + 1, 1));
-    if (text != nullptr)
-        memcpy(text, buffer, static_cast<size_t>(length));
+    char *text = nullptr;
+    DuplicateString(&text, buffer);
     return text;
 }
 
