@@ -5,6 +5,7 @@
 #include "log/log.h"
 #include "tamsel/containers.h"
 #include "tamsel/kel_datetime.h"
+#include "tamsel/table_defn.h"
 #include "util/strings.h"
 
 QueryCell *AppendQueryCell(QueryCell *cells, int length, const char *bytes)
@@ -55,7 +56,6 @@ QueryResult *CreateQueryResult(QueryRow *rows, QueryColumn *columns, int columnC
     result->columnCount = columnCount;
     for (QueryRow *row = rows; row != nullptr; row = row->next)
         result->rowCount++;
-    result->cursor = nullptr;
     return result;
 }
 
@@ -114,7 +114,7 @@ void PrintQueryResult(QueryResult *result)
         QueryCell *cell = row->cells;
         for (int i = 0; i < result->columnCount && cell != nullptr; i++, cell = cell->next) {
             unsigned char type = result->columns[i].type;
-            if (type >= 1 && type <= 10) {
+            if (type >= KEL_SQL_TINYINT && type <= KEL_SQL_DOUBLE) {
                 if (cell->value == nullptr) {
                     LogDebug("NULL\t");
                     continue;
@@ -124,13 +124,13 @@ void PrintQueryResult(QueryResult *result)
                 size_t width = cell->length < 4 ? static_cast<size_t>(cell->length) : 4u;
                 memcpy(&value, cell->value, width);
                 LogDebug("%-d\t", value);
-            } else if (type >= 16 && type <= 18 && cell->value != nullptr) {
+            } else if (type >= KEL_SQL_DATE && type <= KEL_SQL_DATETIME && cell->value != nullptr) {
                 KelDateTime *dateTime = ConvertStringToKelDateTime(cell->value);
                 char *text = nullptr;
                 if (dateTime != nullptr) {
-                    if (type == 16)
+                    if (type == KEL_SQL_DATE)
                         text = KelDateToString(dateTime->date);
-                    else if (type == 17)
+                    else if (type == KEL_SQL_TIME)
                         text = KelTimeToString(dateTime->time);
                     else
                         text = KelDateTimeToString(dateTime);
