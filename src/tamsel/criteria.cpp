@@ -82,39 +82,23 @@ char *StripQuotes(const char *literal)
     return static_cast<char *>(CopyOf(literal + 1, length - 2));
 }
 
-/* Reads a stored integer of `width` bytes; never reads past the stored length. */
-long long ReadSigned(const void *value, int32_t length, int width)
+/* Reads a stored integer of `width` bytes, signed or not; never reads past the
+ * stored length (missing bytes count as zero). */
+long long ReadStored(const void *value, int32_t length, int width, bool isSigned)
 {
     unsigned char bytes[4] = {0, 0, 0, 0};
     size_t count = length < width ? static_cast<size_t>(length < 0 ? 0 : length) : static_cast<size_t>(width);
     memcpy(bytes, value, count);
     if (width == 1)
-        return static_cast<int8_t>(bytes[0]);
-    if (width == 2) {
-        int16_t v;
-        memcpy(&v, bytes, 2);
-        return v;
-    }
-    int32_t v;
-    memcpy(&v, bytes, 4);
-    return v;
-}
-
-unsigned long long ReadUnsigned(const void *value, int32_t length, int width)
-{
-    unsigned char bytes[4] = {0, 0, 0, 0};
-    size_t count = length < width ? static_cast<size_t>(length < 0 ? 0 : length) : static_cast<size_t>(width);
-    memcpy(bytes, value, count);
-    if (width == 1)
-        return bytes[0];
+        return isSigned ? static_cast<int8_t>(bytes[0]) : bytes[0];
     if (width == 2) {
         uint16_t v;
         memcpy(&v, bytes, 2);
-        return v;
+        return isSigned ? static_cast<int16_t>(v) : v;
     }
     uint32_t v;
     memcpy(&v, bytes, 4);
-    return v;
+    return isSigned ? static_cast<long long>(static_cast<int32_t>(v)) : v;
 }
 
 int IntegerWidth(uint8_t type)
@@ -194,15 +178,14 @@ bool CompareWith(const RowObject *row, const CriteriaNode *node, const void *lit
     switch (type) {
     case KEL_SQL_TINYINT:
     case KEL_SQL_SMALLINT:
-    case KEL_SQL_INT: {
-        int width = IntegerWidth(type);
-        return Outcome(node->op, Order(ReadSigned(value, length, width), ReadSigned(literal, width, width)));
-    }
+    case KEL_SQL_INT:
     case KEL_SQL_UNSIGNED_TINYINT:
     case KEL_SQL_UNSIGNED_SMALLINT:
     case KEL_SQL_UNSIGNED_INT: {
         int width = IntegerWidth(type);
-        return Outcome(node->op, Order(ReadUnsigned(value, length, width), ReadUnsigned(literal, width, width)));
+        bool isSigned = type == KEL_SQL_TINYINT || type == KEL_SQL_SMALLINT || type == KEL_SQL_INT;
+        return Outcome(node->op, Order(ReadStored(value, length, width, isSigned),
+                                       ReadStored(literal, width, width, isSigned)));
     }
     case KEL_SQL_FLOAT: {
         float stored = 0.0f;
