@@ -6,6 +6,7 @@
 #include "agent/text_helpers.h"
 
 #include "log/log.h"
+#include "platform/handle_guard.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -153,17 +154,16 @@ const char *NtSuffix(const OSVERSIONINFOEXA &info, bool x64) {
 /* Suffix from the registry's "ProductType", for systems without the extended
  * record; false when the value cannot be read. */
 bool RegistrySuffix(const char **suffix) {
-    HKEY key = nullptr;
+    vt_platform::KeyGuard key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+                      KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) {
         return false;
     }
     const DWORD kBufferBytes = 1024;
     char productType[kBufferBytes + 1] = {0};
     DWORD size = kBufferBytes;
-    LONG status = RegQueryValueExA(key, "ProductType", nullptr, nullptr, reinterpret_cast<LPBYTE>(productType),
-                                   &size);
-    RegCloseKey(key);
+    LONG status = RegQueryValueExA(key.get(), "ProductType", nullptr, nullptr,
+                                   reinterpret_cast<LPBYTE>(productType), &size);
     if (status != ERROR_SUCCESS || size > kBufferBytes) {
         return false;
     }

@@ -5,6 +5,7 @@
 #include "platform/registry.h"
 
 #include "platform/errors.h"
+#include "platform/handle_guard.h"
 
 #include <stdint.h>
 #include <stdlib.h>
@@ -16,23 +17,9 @@ BOOL gv_isWow64 = FALSE;
 
 namespace {
 
+using vt_platform::KeyGuard;
+
 constexpr LONG kMissingArgument = 13;
-
-/* Closes the key on every path. */
-class KeyGuard {
-public:
-    KeyGuard() = default;
-    ~KeyGuard() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    KeyGuard(const KeyGuard &) = delete;
-    KeyGuard &operator=(const KeyGuard &) = delete;
-    PHKEY out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 /* Frees a heap buffer on every path. */
 template <typename T>
