@@ -2,6 +2,9 @@
  * UTF-16 (WCHAR). */
 #include "platform/errors.h"
 
+#include "platform/handle_guard.h"
+#include "util/strings.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -35,9 +38,8 @@ constexpr InstallerText kInstallerTexts[] = {
 constexpr size_t kErrorTextSize = 4096;
 
 char *CopyText(const char *text) {
-    const size_t len = strlen(text);
-    char *copy = static_cast<char *>(calloc(len + 1, 1));
-    if (copy != nullptr) memcpy(copy, text, len);
+    char *copy = nullptr;
+    DuplicateString(&copy, text);
     return copy;
 }
 
@@ -64,25 +66,23 @@ char *GetInstallerErrorText(DWORD code) {
 }
 
 char *GetErrorText(DWORD code) {
-    char *systemText = nullptr;
+    vt_platform::LocalGuard<char> systemText;
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                            FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                       nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
-    if (length > 0 && systemText != nullptr) {
+                       nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPSTR>(systemText.out()), 0, nullptr);
+    if (length > 0 && systemText) {
         char *text = static_cast<char *>(calloc(length + 2, 1));
         if (text != nullptr) {
             /* Only the blank character is trimmed, from both ends. */
-            const char *start = systemText;
+            const char *start = systemText.get();
             while (*start == ' ') ++start;
             size_t len = strlen(start);
             while (len > 0 && start[len - 1] == ' ') --len;
             memcpy(text, start, len);
         }
-        LocalFree(systemText);
         return text;
     }
-    if (systemText != nullptr) LocalFree(systemText);
 
     char *text = static_cast<char *>(calloc(kErrorTextSize, 1));
     char *tableText = GetInstallerErrorText(code);

@@ -3,6 +3,8 @@
 
 #include "log/log.h"
 #include "platform/errors.h"
+#include "platform/handle_guard.h"
+#include "util/strings.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -26,18 +28,6 @@ DWORD LimitMilliseconds(int minutes) {
     const unsigned long long ms = static_cast<unsigned long long>(minutes) * 60000ull;
     return ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms);
 }
-
-/* Owns the handles of a started process. */
-struct ProcessHandles {
-    PROCESS_INFORMATION info;
-    ProcessHandles() { memset(&info, 0, sizeof info); }
-    ~ProcessHandles() {
-        if (info.hProcess != NULL) CloseHandle(info.hProcess);
-        if (info.hThread != NULL) CloseHandle(info.hThread);
-    }
-    ProcessHandles(const ProcessHandles &) = delete;
-    ProcessHandles &operator=(const ProcessHandles &) = delete;
-};
 
 }  // namespace
 
@@ -88,16 +78,16 @@ DWORD execute(const char *workingDirectory, const char *commandLine, char **rema
     }
     /* CreateProcessA may write into the command line: hand it a copy. */
     char *line = NULL;
-    if (commandLine != NULL) {
-        line = static_cast<char *>(calloc(strlen(commandLine) + 1, 1));
-        if (line != NULL) memcpy(line, commandLine, strlen(commandLine));
-    }
+    if (commandLine != NULL) DuplicateString(&line, commandLine);
 
-    ProcessHandles process;
+    PROCESS_INFORMATION info;
+    memset(&info, 0, sizeof info);
     const BOOL started =
         (commandLine == NULL || line != NULL) &&
         CreateProcessA(NULL, line, NULL, NULL, FALSE, CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW, NULL,
-                       haveDirectory ? workingDirectory : NULL, &startup, &process.info);
+                       haveDirectory ? workingDirectory : NULL, &startup, &info);
+    vt_platform::HandleGuard process(info.hProcess);
+    vt_platform::HandleGuard thread(info.hThread);
     if (!started) {
         result = (commandLine != NULL && line == NULL) ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
         LogInfo("execute : Failed to Create the Process for the application \n");
@@ -108,13 +98,13 @@ DWORD execute(const char *workingDirectory, const char *commandLine, char **rema
             result = 0;
             remark = GetErrorText(0);
         } else {
-            const DWORD wait = WaitForSingleObject(process.info.hProcess, LimitMilliseconds(minutes));
+            const DWORD wait = WaitForSingleObject(process.get(), LimitMilliseconds(minutes));
             if (wait == WAIT_TIMEOUT) {
                 result = WAIT_TIMEOUT;
                 LogInfo("execute : Terminating the Process for application %s as time is exceeded %d Minutes \n",
                         commandLine, minutes);
                 remark = GetErrorText(WAIT_TIMEOUT);
-                if (TerminateProcess(process.info.hProcess, 0)) {
+                if (TerminateProcess(process.get(), 0)) {
                     LogInfo("execute : The process has been successfully terminated ..! \n");
                 } else {
                     LogError("execute : The process termination is failed with error code : %d \n",
@@ -122,7 +112,7 @@ DWORD execute(const char *workingDirectory, const char *commandLine, char **rema
                 }
             } else if (wait == WAIT_OBJECT_0) {
                 DWORD exitCode = 0;
-                if (!GetExitCodeProcess(process.info.hProcess, &exitCode)) {
+                if (!GetExitCodeProcess(process.get(), &exitCode)) {
                     result = GetLastError();
                     LogInfo("execute : Unable to find the exit code for the application and the error code is : %d \n",
                             static_cast<int>(result));
@@ -145,10 +135,8 @@ DWORD execute(const char *workingDirectory, const char *commandLine, char **rema
     free(line);
 
     /* Close the handles before the directory goes back. */
-    if (process.info.hProcess != NULL) CloseHandle(process.info.hProcess);
-    if (process.info.hThread != NULL) CloseHandle(process.info.hThread);
-    process.info.hProcess = NULL;
-    process.info.hThread = NULL;
+    process.reset();
+    thread.reset();
     if (haveDirectory) SetCurrentDirectoryA(savedDirectory);
 
     LogInfo("execute : Remarks from the CreateProcess is %s for the executable %s \n", remark ? remark : "(null)",
