@@ -219,7 +219,7 @@ void ReadTextOrDefault(const char *name, char **target, const char *fallback) {
 
 /* Replaces *target by a copy of source (null stays null). */
 void CopyOver(char **target, const char *source) {
-    ReplaceText(target, source != nullptr ? vt_agent::NewText(source) : nullptr);
+    ReplaceText(target, vt_agent::NewText(source));
 }
 
 std::string LowerCopy(const char *text) {

@@ -1,21 +1,17 @@
 #include "agent/text_helpers.h"
 
 #include "platform/registry.h"
+#include "util/strings.h"
 
 #include <limits.h>
 #include <stdlib.h>
-#include <string.h>
 
 namespace vt_agent {
 
 char *NewText(const char *text) {
-    if (text == nullptr) {
-        return nullptr;
-    }
-    size_t length = strlen(text);
-    char *copy = static_cast<char *>(calloc(length + 1, 1));
-    if (copy != nullptr) {
-        memcpy(copy, text, length);
+    char *copy = nullptr;
+    if (text != nullptr) {
+        DuplicateString(&copy, text);
     }
     return copy;
 }
@@ -40,21 +36,7 @@ LONG ReadText(const char *key, const char *name, char **target) {
 }
 
 bool EqualsNoCase(const char *left, const char *right) {
-    if (left == nullptr || right == nullptr) {
-        return false;
-    }
-    for (;; ++left, ++right) {
-        unsigned char l = static_cast<unsigned char>(*left);
-        unsigned char r = static_cast<unsigned char>(*right);
-        if (l >= 'A' && l <= 'Z') l = static_cast<unsigned char>(l - 'A' + 'a');
-        if (r >= 'A' && r <= 'Z') r = static_cast<unsigned char>(r - 'A' + 'a');
-        if (l != r) {
-            return false;
-        }
-        if (l == '\0') {
-            return true;
-        }
-    }
+    return left != nullptr && right != nullptr && CompareStringsNoCase(left, right) == 0;
 }
 
 int DecimalValue(const char *text) {

@@ -3,6 +3,7 @@
 
 #include "log/log.h"
 #include "platform/errors.h"
+#include "util/strings.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -29,9 +30,8 @@ char *GetLastFileName(const char *path) {
     if (path == nullptr) return nullptr;
     const char *slash = strrchr(path, '\\');
     const char *name = slash != nullptr ? slash + 1 : path;
-    const size_t len = strlen(name);
-    char *copy = static_cast<char *>(calloc(len + 1, 1));
-    if (copy != nullptr) memcpy(copy, name, len);
+    char *copy = nullptr;
+    DuplicateString(&copy, name);
     return copy;
 }
 
