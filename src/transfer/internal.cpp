@@ -1,7 +1,13 @@
 #include "transfer/internal.h"
 
 #include "agent/settings.h"
+#include "log/log.h"
 #include "platform/errors.h"
+#include "transfer/download.h"
+#include "transfer/errors.h"
+#include "transfer/routing.h"
+#include "transfer/session.h"
+#include "util/strings.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -12,20 +18,7 @@ namespace transfer_detail {
 
 bool EqualsNoCase(const char *left, const char *right)
 {
-    if (left == nullptr || right == nullptr)
-        return false;
-    for (;; ++left, ++right) {
-        unsigned char a = static_cast<unsigned char>(*left);
-        unsigned char b = static_cast<unsigned char>(*right);
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<unsigned char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = static_cast<unsigned char>(b - 'A' + 'a');
-        if (a != b)
-            return false;
-        if (a == 0)
-            return true;
-    }
+    return left != nullptr && right != nullptr && CompareStringsNoCase(left, right) == 0;
 }
 
 bool IsHttps(const char *protocol) { return EqualsNoCase(protocol, "https"); }
@@ -34,6 +27,13 @@ size_t WideLength(const WCHAR *text) { return text ? wcslen(text) : 0; }
 
 const char *Printable(const char *text) { return text ? text : "(null)"; }
 const WCHAR *Printable(const WCHAR *text) { return text ? text : L"(null)"; }
+
+DWORD FailStep(const char *format, DWORD code)
+{
+    LogError(format, code);
+    HttpGetLastError(code);
+    return code;
+}
 
 DWORD AddHeaderLine(HINTERNET request, const WCHAR *line)
 {
@@ -135,28 +135,14 @@ std::wstring DataTempName()
     return name;
 }
 
-}  // namespace transfer_detail
-
-#include "log/log.h"
-#include "transfer/download.h"
-#include "transfer/errors.h"
-#include "transfer/routing.h"
-#include "transfer/session.h"
-
-namespace transfer_detail {
-
 DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts, bool logAvailable,
                      bool stopAtLength, DWORD contentLength, DWORD *total)
 {
     std::vector<char> buffer;
     for (;;) {
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) {
-            DWORD error = GetLastError();
-            LogError(texts.queryFailed, error);
-            HttpGetLastError(error);
-            return error;
-        }
+        if (!WinHttpQueryDataAvailable(request, &available))
+            return FailStep(texts.queryFailed, GetLastError());
         if (logAvailable)
             LogDebug("InternetGetRequestEx: Bytes Available to read now: %u\n", static_cast<unsigned>(available));
         if (available == 0)
@@ -166,12 +152,8 @@ DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts,
         if (buffer.size() < static_cast<size_t>(wanted) + 1)
             buffer.resize(static_cast<size_t>(wanted) + 1);
         DWORD got = 0;
-        if (!WinHttpReadData(request, buffer.data(), wanted, &got)) {
-            DWORD error = GetLastError();
-            LogError(texts.readFailed, error);
-            HttpGetLastError(error);
-            return error;
-        }
+        if (!WinHttpReadData(request, buffer.data(), wanted, &got))
+            return FailStep(texts.readFailed, GetLastError());
         *total += got;
         if (got > 0) {
             DWORD written = 0;
@@ -179,9 +161,7 @@ DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts,
                 DWORD error = GetLastError();
                 if (error == 0)
                     error = ERROR_WRITE_FAULT;
-                LogError(texts.writeFailed, error);
-                HttpGetLastError(error);
-                return error;
+                return FailStep(texts.writeFailed, error);
             }
         }
         if (stopAtLength && *total == contentLength) {

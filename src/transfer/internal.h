@@ -18,6 +18,10 @@ size_t WideLength(const WCHAR *text);
 const char *Printable(const char *text);
 const WCHAR *Printable(const WCHAR *text);
 
+/* Logs a step that ends the call (`format` takes the code), then the code's
+ * explanation, and returns the code. */
+DWORD FailStep(const char *format, DWORD code);
+
 /* Adds one header line with WINHTTP_ADDREQ_FLAG_ADD; 0 or the Windows error. */
 DWORD AddHeaderLine(HINTERNET request, const WCHAR *line);
 /* Reads the security flags (a failed read is ignored), adds the four certificate
@@ -41,12 +45,11 @@ std::string DataTempNameNarrow();
  * be converted. */
 std::wstring DataTempName();
 
+/* The agent name every session announces. */
+constexpr WCHAR kAgentName[] = L"VantrelAgent";
+
 /* Body reads are done in slices of at most this many bytes. */
 constexpr DWORD kReadSliceBytes = 64 * 1024;
-
-}  // namespace transfer_detail
-
-namespace transfer_detail {
 
 /* The ERROR lines of one operation's body-reading loop (each takes the code). */
 struct BodyLoopTexts {

@@ -6,9 +6,9 @@
 #include "transfer/download.h"
 #include "transfer/internal.h"
 #include "transfer/upload.h"
+#include "util/strings.h"
 
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
@@ -66,13 +66,9 @@ bool ContainsNoCase(const std::string &text, const char *part)
 /* Replaces the target's last access text with a copy of the address that answered. */
 void AdoptLastAccess(char **lastAccess, const char *address)
 {
-    if (address == nullptr)
+    char *copy = nullptr;
+    if (address == nullptr || DuplicateString(&copy, address) != 1)
         return;
-    size_t length = strlen(address);
-    char *copy = static_cast<char *>(calloc(length + 1, 1));
-    if (copy == nullptr)
-        return;
-    memcpy(copy, address, length);
     free(*lastAccess);
     *lastAccess = copy;
 }

@@ -26,16 +26,6 @@ void ClearLastModifiedTime(void)
 
 namespace {
 
-const WCHAR kAgentName[] = L"VantrelAgent";
-
-/* Logs a step that ends the call, with the code's explanation, and returns the code. */
-DWORD FailStep(const char *format, DWORD code)
-{
-    LogError(format, code);
-    HttpGetLastError(code);
-    return code;
-}
-
 void CloseOne(HINTERNET *field, const char *caller, const char *fieldName)
 {
     if (*field == nullptr)

@@ -6,6 +6,7 @@
 #include "transfer/errors.h"
 #include "transfer/internal.h"
 #include "transfer/routing.h"
+#include "transfer/session.h"
 
 #include <limits.h>
 #include <stdlib.h>
@@ -16,42 +17,6 @@
 using namespace transfer_detail;
 
 namespace {
-
-/* The three handles of one upload, closed in order on every path. */
-struct UploadHandles {
-    HINTERNET session = nullptr;
-    HINTERNET connect = nullptr;
-    HINTERNET request = nullptr;
-
-    void CloseAll()
-    {
-        struct Field {
-            HINTERNET *handle;
-            const char *text;
-        } fields[] = {
-            {&request, "InternetSendRequestEx :  Error in WinHttpCloseHandle hRequest --> %d \n"},
-            {&connect, "InternetSendRequestEx :  Error in WinHttpCloseHandle hConnect --> %d \n"},
-            {&session, "InternetSendRequestEx :  Error in WinHttpCloseHandle hSession --> %d \n"},
-        };
-        for (const Field &field : fields) {
-            if (*field.handle == nullptr)
-                continue;
-            if (!WinHttpCloseHandle(*field.handle)) {
-                DWORD error = GetLastError();
-                LogError(field.text, error);
-                HttpGetLastError(error);
-            }
-            *field.handle = nullptr;
-        }
-    }
-};
-
-DWORD FailStep(const char *format, DWORD code)
-{
-    LogError(format, code);
-    HttpGetLastError(code);
-    return code;
-}
 
 /* Headers and options of a (re)opened request; 0 or the code that ends the upload. */
 DWORD SetUpRequest(HINTERNET request, bool secure, bool useProxy, const WCHAR *proxyUserName,
@@ -107,47 +72,46 @@ DWORD InternetSendRequestEx(bool useProxy, const char *protocol, const WCHAR *ho
     LogDebug("InternetSendRequestEx : dwPostSize: %d \n", static_cast<int>(postSize));
 
     const bool secure = IsHttps(protocol);
-    UploadHandles handles;
+    InternetRequestHandle handles = {};
     DWORD result = 0;
 
-    const WCHAR kAgentName[] = L"VantrelAgent";
     if (useProxy) {
         LogInfo("InternetSendRequestEx : Proxy Server Name : %S \n", Printable(proxyHost));
-        handles.session = WinHttpOpen(kAgentName, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxyHost, proxyBypass, 0);
+        handles.hSession = WinHttpOpen(kAgentName, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxyHost, proxyBypass, 0);
     } else {
-        handles.session =
+        handles.hSession =
             WinHttpOpen(kAgentName, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     }
-    if (handles.session == nullptr)
+    if (handles.hSession == nullptr)
         result = FailStep("InternetSendRequestEx :  Error in WinHttpOpen --> %d \n", GetLastError());
 
     const DWORD openFlags = WINHTTP_FLAG_REFRESH | (secure ? WINHTTP_FLAG_SECURE : 0);
     if (result == 0) {
-        handles.connect = WinHttpConnect(handles.session, host, static_cast<INTERNET_PORT>(port), 0);
-        if (handles.connect == nullptr)
+        handles.hConnect = WinHttpConnect(handles.hSession, host, static_cast<INTERNET_PORT>(port), 0);
+        if (handles.hConnect == nullptr)
             result = FailStep("InternetSendRequestEx :  Error in WinHttpConnect --> %d \n", GetLastError());
     }
     if (result == 0) {
-        handles.request = WinHttpOpenRequest(handles.connect, L"POST", objectPath, nullptr, WINHTTP_NO_REFERER,
+        handles.hRequest = WinHttpOpenRequest(handles.hConnect, L"POST", objectPath, nullptr, WINHTTP_NO_REFERER,
                                              WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags);
-        if (handles.request == nullptr)
+        if (handles.hRequest == nullptr)
             result = FailStep("InternetSendRequestEx :  Error in WinHttpOpenRequest --> %d \n", GetLastError());
     }
     if (result == 0)
-        result = SetUpRequest(handles.request, secure, useProxy, proxyUserName, proxyPassword, requestType, keepAlive);
+        result = SetUpRequest(handles.hRequest, secure, useProxy, proxyUserName, proxyPassword, requestType, keepAlive);
 
     /* Sending: at most five counted attempts; one reopen of the request alone. */
     bool reopened = false;
     int attempts = 0;
     while (result == 0 && attempts < 5) {
         if (requestType == POST_DATA) {
-            DWORD error = SetDwordOption(handles.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, gv_httpRequestTimeout);
+            DWORD error = SetDwordOption(handles.hRequest, WINHTTP_OPTION_RECEIVE_TIMEOUT, gv_httpRequestTimeout);
             if (error != 0) {
                 LogError("InternetSendRequestEx :  Error in WinHttpSetOption before send request--> %d \n", static_cast<int>(error));
                 HttpGetLastError(error);
             }
         } else if (requestType == POST_MULTIPART) {
-            DWORD error = AddHeaderLine(handles.request, L"Content-Type: multipart/form-data");
+            DWORD error = AddHeaderLine(handles.hRequest, L"Content-Type: multipart/form-data");
             if (error != 0) {
                 LogError("InternetSendRequestEx :  Error in WinHttpAddRequestHeaders (second Header ) --> %d \n",
                          static_cast<int>(error));
@@ -156,7 +120,7 @@ DWORD InternetSendRequestEx(bool useProxy, const char *protocol, const WCHAR *ho
         }
 
         bool reopen = false;
-        if (!WinHttpSendRequest(handles.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char *>(body), postSize,
+        if (!WinHttpSendRequest(handles.hRequest, WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char *>(body), postSize,
                                 postSize, 0)) {
             DWORD error = GetLastError();
             if (error == ERROR_WINHTTP_LOGIN_FAILURE || error == ERROR_WINHTTP_OPERATION_CANCELLED) {
@@ -169,7 +133,7 @@ DWORD InternetSendRequestEx(bool useProxy, const char *protocol, const WCHAR *ho
                 result = FailStep("InternetSendRequestEx :  Error in WinHttpSendRequest -> %d \n", error);
                 break;
             }
-        } else if (WinHttpReceiveResponse(handles.request, nullptr)) {
+        } else if (WinHttpReceiveResponse(handles.hRequest, nullptr)) {
             break;
         } else {
             DWORD error = GetLastError();
@@ -197,28 +161,28 @@ DWORD InternetSendRequestEx(bool useProxy, const char *protocol, const WCHAR *ho
         }
         if (reopen) {
             /* Only the request is replaced; connection and session stay. */
-            WinHttpCloseHandle(handles.request);
-            handles.request = WinHttpOpenRequest(handles.connect, L"POST", objectPath, nullptr, WINHTTP_NO_REFERER,
+            WinHttpCloseHandle(handles.hRequest);
+            handles.hRequest = WinHttpOpenRequest(handles.hConnect, L"POST", objectPath, nullptr, WINHTTP_NO_REFERER,
                                                  WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags);
-            if (handles.request == nullptr) {
+            if (handles.hRequest == nullptr) {
                 result = FailStep("InternetSendRequestEx :  Error in WinHttpOpenRequest --> %d \n", GetLastError());
                 break;
             }
             reopened = true;
             attempts = 0;
-            result = SetUpRequest(handles.request, secure, useProxy, proxyUserName, proxyPassword, requestType,
+            result = SetUpRequest(handles.hRequest, secure, useProxy, proxyUserName, proxyPassword, requestType,
                                   keepAlive);
         }
     }
     if (result == 0) {
         std::wstring headers;
-        DWORD error = QueryRawHeaders(handles.request, &headers);
+        DWORD error = QueryRawHeaders(handles.hRequest, &headers);
         if (error != 0) {
             result = FailStep("InternetSendRequestEx :  Error in WinHttpQueryHeaders --> %d \n", error);
         } else {
             LogDebug("InternetSendRequestEx :  Header Informations : \n %S \n", headers.c_str());
             DWORD status = 0;
-            error = QueryNumberHeader(handles.request, WINHTTP_QUERY_STATUS_CODE, &status);
+            error = QueryNumberHeader(handles.hRequest, WINHTTP_QUERY_STATUS_CODE, &status);
             if (error != 0) {
                 LogError("InternetSendRequestEx : WinHttpQueryHeaders failed with the error code while getting http "
                          "status code %d \n",
@@ -232,7 +196,7 @@ DWORD InternetSendRequestEx(bool useProxy, const char *protocol, const WCHAR *ho
                 if (answer != nullptr) {
                     LogInfo("InternetSendRequestEx : Reading the response sent by the server %S \n", Printable(host));
                     DWORD contentLength = 0;
-                    error = QueryNumberHeader(handles.request, WINHTTP_QUERY_CONTENT_LENGTH, &contentLength);
+                    error = QueryNumberHeader(handles.hRequest, WINHTTP_QUERY_CONTENT_LENGTH, &contentLength);
                     if (error != 0) {
                         result = FailStep("InternetSendRequestEx :  WinHttpQueryHeaders failed with the error code "
                                           "while getting content length -> %d \n",
@@ -253,7 +217,7 @@ DWORD InternetSendRequestEx(bool useProxy, const char *protocol, const WCHAR *ho
                                     wanted = room;
                                 DWORD got = 0;
                                 if (wanted == 0 ||
-                                    !WinHttpReadData(handles.request, buffer + used, static_cast<DWORD>(wanted), &got) ||
+                                    !WinHttpReadData(handles.hRequest, buffer + used, static_cast<DWORD>(wanted), &got) ||
                                     got == 0)
                                     break;
                                 used += got;
@@ -278,7 +242,7 @@ DWORD InternetSendRequestEx(bool useProxy, const char *protocol, const WCHAR *ho
         }
     }
 
-    handles.CloseAll();
+    CloseRequestHandles(&handles, "InternetSendRequestEx");
     LogDebug("@@@@@@@@ End Of InternetSendRequestEx Method @@@@@@@@ \n");
     return result;
 }
