@@ -723,26 +723,18 @@ DWORD Drive(Request &r, Want want, DWORD idleMs, DWORD totalMs) {
         }
         /* Before the request is on the wire only the connect time-out counts. */
         const bool idleCounts = want != Want::Sent || r.prereqFired;
-        long waitMs = 1000;
-        if (idleCounts && idleMs != INFINITE && idleMs != 0) {
-            long left = static_cast<long>(idleMs) -
-                        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - lastActivity).count());
-            if (left <= 0) {
-                Abort(r, ERROR_WINHTTP_TIMEOUT);
-                return ERROR_WINHTTP_TIMEOUT;
-            }
-            waitMs = std::min(waitMs, left);
+        /* Milliseconds left of a limit counted from `since`; LONG_MAX when none applies. */
+        auto left = [now](bool counts, DWORD limitMs, Clock::time_point since) -> long {
+            if (!counts || limitMs == INFINITE || limitMs == 0) return LONG_MAX;
+            return static_cast<long>(limitMs) -
+                   static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - since).count());
+        };
+        const long waitMs = std::min({1000L, left(idleCounts, idleMs, lastActivity), left(true, totalMs, start)});
+        if (waitMs <= 0) {
+            Abort(r, ERROR_WINHTTP_TIMEOUT);
+            return ERROR_WINHTTP_TIMEOUT;
         }
-        if (totalMs != INFINITE && totalMs != 0) {
-            long left = static_cast<long>(totalMs) -
-                        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count());
-            if (left <= 0) {
-                Abort(r, ERROR_WINHTTP_TIMEOUT);
-                return ERROR_WINHTTP_TIMEOUT;
-            }
-            waitMs = std::min(waitMs, left);
-        }
-        curl_multi_poll(r.multi, nullptr, 0, static_cast<int>(std::max(1L, waitMs)), nullptr);
+        curl_multi_poll(r.multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
     }
     return 0;
 }
