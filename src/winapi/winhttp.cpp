@@ -184,16 +184,6 @@ HINTERNET Insert(std::shared_ptr<Object> object) {
     return reinterpret_cast<HINTERNET>(gv_nextHandle);
 }
 
-template <class T>
-DWORD Lookup(HINTERNET h, Kind kind, std::shared_ptr<T> *out) {
-    std::lock_guard<std::mutex> guard(gv_tableLock);
-    auto it = gv_table.find(reinterpret_cast<uintptr_t>(h));
-    if (!h || it == gv_table.end()) return ERROR_INVALID_HANDLE;
-    if (it->second->kind != kind) return ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
-    *out = std::static_pointer_cast<T>(it->second);
-    return 0;
-}
-
 DWORD LookupAny(HINTERNET h, std::shared_ptr<Object> *out) {
     std::lock_guard<std::mutex> guard(gv_tableLock);
     auto it = gv_table.find(reinterpret_cast<uintptr_t>(h));
@@ -202,16 +192,34 @@ DWORD LookupAny(HINTERNET h, std::shared_ptr<Object> *out) {
     return 0;
 }
 
+/* Takes the object out of the table and hands it to the caller. */
+DWORD Remove(HINTERNET h, std::shared_ptr<Object> *out) {
+    std::lock_guard<std::mutex> guard(gv_tableLock);
+    auto it = gv_table.find(reinterpret_cast<uintptr_t>(h));
+    if (!h || it == gv_table.end()) return ERROR_INVALID_HANDLE;
+    *out = std::move(it->second);
+    gv_table.erase(it);
+    return 0;
+}
+
+template <class T>
+DWORD Lookup(HINTERNET h, Kind kind, std::shared_ptr<T> *out) {
+    std::shared_ptr<Object> object;
+    if (DWORD err = LookupAny(h, &object)) return err;
+    if (object->kind != kind) return ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
+    *out = std::static_pointer_cast<T>(object);
+    return 0;
+}
+
 /* ---- Text helpers --------------------------------------------------------------------- */
 
-/* A counted string; a zero inside the count ends it early. */
+/* A counted string; a zero inside the count ends it early, so a count of
+ * (DWORD)-1 takes the text up to its terminator. */
 std::string Utf8(const WCHAR *text, size_t length) {
     if (!text) return std::string();
     std::wstring copy(text, wcsnlen(text, length));
     return wa::Narrow(copy.c_str());
 }
-
-std::string Utf8(const WCHAR *text) { return text ? wa::Narrow(text) : std::string(); }
 
 /* Header bytes reach the caller one byte per WCHAR, as ISO 8859-1. */
 std::wstring WideBytes(const std::string &bytes) {
@@ -924,7 +932,7 @@ DWORD QueryHeaders(Request &r, DWORD infoLevel, const WCHAR *name, LPVOID buffer
         std::string headerName;
         if (level == WINHTTP_QUERY_CUSTOM) {
             if (!name || !*name) return ERROR_INVALID_PARAMETER;
-            headerName = Utf8(name);
+            headerName = wa::Narrow(name);
         } else {
             const char *known = QueryLevelName(level);
             if (!known) return ERROR_WINHTTP_HEADER_NOT_FOUND;
@@ -993,20 +1001,19 @@ std::string *CredentialField(Request &r, DWORD option) {
     }
 }
 
+DWORD SetDword(DWORD *field, LPVOID buffer, DWORD length) {
+    if (length != sizeof(DWORD)) return ERROR_INSUFFICIENT_BUFFER;
+    if (!buffer) return ERROR_INVALID_PARAMETER;
+    memcpy(field, buffer, sizeof(DWORD));
+    return 0;
+}
+
 DWORD SetOption(Object &o, DWORD option, LPVOID buffer, DWORD length) {
-    if (DWORD *field = TimeoutField(o, option)) {
-        if (length != sizeof(DWORD)) return ERROR_INSUFFICIENT_BUFFER;
-        if (!buffer) return ERROR_INVALID_PARAMETER;
-        memcpy(field, buffer, sizeof(DWORD));
-        return 0;
-    }
+    if (DWORD *field = TimeoutField(o, option)) return SetDword(field, buffer, length);
     switch (option) {
     case WINHTTP_OPTION_SECURITY_FLAGS:
         if (o.kind != Kind::Request) return ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
-        if (length != sizeof(DWORD)) return ERROR_INSUFFICIENT_BUFFER;
-        if (!buffer) return ERROR_INVALID_PARAMETER;
-        memcpy(&static_cast<Request &>(o).securityFlags, buffer, sizeof(DWORD));
-        return 0;
+        return SetDword(&static_cast<Request &>(o).securityFlags, buffer, length);
     case WINHTTP_OPTION_PROXY_USERNAME:
     case WINHTTP_OPTION_PROXY_PASSWORD:
     case WINHTTP_OPTION_USERNAME:
@@ -1061,13 +1068,13 @@ DWORD OpenSession(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR bypass
                   HINTERNET *out) {
     if (flags & WINHTTP_FLAG_ASYNC) return ERROR_NOT_SUPPORTED;
     auto s = std::make_shared<Session>();
-    s->agent = Utf8(agent);
+    s->agent = wa::Narrow(agent);
     switch (accessType) {
     case WINHTTP_ACCESS_TYPE_NAMED_PROXY:
         if (!proxy || !*proxy) return ERROR_INVALID_PARAMETER;
         s->accessType = accessType;
-        s->proxy = Utf8(proxy);
-        s->bypass = Utf8(bypass);
+        s->proxy = wa::Narrow(proxy);
+        s->bypass = wa::Narrow(bypass);
         break;
     case WINHTTP_ACCESS_TYPE_NO_PROXY:
     case WINHTTP_ACCESS_TYPE_DEFAULT_PROXY:
@@ -1088,7 +1095,7 @@ DWORD OpenConnection(HINTERNET session, LPCWSTR server, INTERNET_PORT port, HINT
     if (!server || !*server) return ERROR_INVALID_PARAMETER;
     auto c = std::make_shared<Connection>();
     c->session = s;
-    c->host = Utf8(server);
+    c->host = wa::Narrow(server);
     c->port = port;
     c->timeouts = s->timeouts;
     *out = Insert(c);
@@ -1101,30 +1108,25 @@ DWORD OpenRequest(HINTERNET connect, LPCWSTR verb, LPCWSTR object, LPCWSTR *acce
     if (DWORD err = Lookup(connect, Kind::Connect, &c)) return err;
     auto r = std::make_shared<Request>();
     r->connection = c;
-    r->verb = verb && *verb ? Utf8(verb) : "GET";
-    r->path = object && *object ? Utf8(object) : "/";
+    r->verb = verb && *verb ? wa::Narrow(verb) : "GET";
+    r->path = object && *object ? wa::Narrow(object) : "/";
     r->flags = flags;
     r->timeouts = c->timeouts;
     if (acceptTypes) {
         for (LPCWSTR *t = acceptTypes; *t; ++t) {
             if (!**t) continue;
             if (!r->accept.empty()) r->accept += ", ";
-            r->accept += Utf8(*t);
+            r->accept += wa::Narrow(*t);
         }
     }
     *out = Insert(r);
     return 0;
 }
 
-std::string HeaderText(LPCWSTR headers, DWORD length) {
-    if (length == static_cast<DWORD>(-1)) return Utf8(headers);
-    return Utf8(headers, length);
-}
-
 DWORD SendRequest(Request &r, LPCWSTR headers, DWORD headersLength, LPVOID optional, DWORD optionalLength,
                   DWORD totalLength) {
     if (headers && headersLength) {
-        if (DWORD err = AddHeaderLines(r, HeaderText(headers, headersLength),
+        if (DWORD err = AddHeaderLines(r, Utf8(headers, headersLength),
                                        WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
             return err;
     }
@@ -1193,6 +1195,14 @@ DWORD ReadData(Request &r, LPVOID buffer, DWORD toRead, LPDWORD read) {
     return 0;
 }
 
+/* Runs `body` on the object behind a handle of any kind. */
+template <class T>
+DWORD WithObject(HINTERNET h, T &&body) {
+    std::shared_ptr<Object> o;
+    if (DWORD err = LookupAny(h, &o)) return err;
+    return body(*o);
+}
+
 template <class T>
 DWORD WithRequest(HINTERNET h, T &&body) {
     std::shared_ptr<Request> r;
@@ -1205,6 +1215,11 @@ BOOL Finish(DWORD err) {
     return err == 0;
 }
 
+HINTERNET FinishHandle(DWORD err, HINTERNET h) {
+    SetLastError(err);
+    return err ? nullptr : h;
+}
+
 }  // namespace
 
 extern "C" {
@@ -1214,8 +1229,7 @@ HINTERNET WINAPI WinHttpOpen(LPCWSTR pszAgentW, DWORD dwAccessType, LPCWSTR pszP
     HINTERNET h = nullptr;
     DWORD err = wa::TakeWinHttpFault("WinHttpOpen");
     if (!err) err = OpenSession(pszAgentW, dwAccessType, pszProxyW, pszProxyBypassW, dwFlags, &h);
-    SetLastError(err);
-    return err ? nullptr : h;
+    return FinishHandle(err, h);
 }
 
 HINTERNET WINAPI WinHttpConnect(HINTERNET hSession, LPCWSTR pswzServerName, INTERNET_PORT nServerPort,
@@ -1223,8 +1237,7 @@ HINTERNET WINAPI WinHttpConnect(HINTERNET hSession, LPCWSTR pswzServerName, INTE
     HINTERNET h = nullptr;
     DWORD err = wa::TakeWinHttpFault("WinHttpConnect");
     if (!err) err = OpenConnection(hSession, pswzServerName, nServerPort, &h);
-    SetLastError(err);
-    return err ? nullptr : h;
+    return FinishHandle(err, h);
 }
 
 HINTERNET WINAPI WinHttpOpenRequest(HINTERNET hConnect, LPCWSTR pwszVerb, LPCWSTR pwszObjectName, LPCWSTR,
@@ -1232,8 +1245,7 @@ HINTERNET WINAPI WinHttpOpenRequest(HINTERNET hConnect, LPCWSTR pwszVerb, LPCWST
     HINTERNET h = nullptr;
     DWORD err = wa::TakeWinHttpFault("WinHttpOpenRequest");
     if (!err) err = OpenRequest(hConnect, pwszVerb, pwszObjectName, ppwszAcceptTypes, dwFlags, &h);
-    SetLastError(err);
-    return err ? nullptr : h;
+    return FinishHandle(err, h);
 }
 
 BOOL WINAPI WinHttpAddRequestHeaders(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeadersLength,
@@ -1241,47 +1253,37 @@ BOOL WINAPI WinHttpAddRequestHeaders(HINTERNET hRequest, LPCWSTR lpszHeaders, DW
     DWORD err = wa::TakeWinHttpFault("WinHttpAddRequestHeaders");
     if (!err) err = WithRequest(hRequest, [&](Request &r) -> DWORD {
         if (!lpszHeaders || !dwHeadersLength) return ERROR_INVALID_PARAMETER;
-        return AddHeaderLines(r, HeaderText(lpszHeaders, dwHeadersLength), dwModifiers);
+        return AddHeaderLines(r, Utf8(lpszHeaders, dwHeadersLength), dwModifiers);
     });
     return Finish(err);
 }
 
 BOOL WINAPI WinHttpSetOption(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength) {
     DWORD err = wa::TakeWinHttpFault("WinHttpSetOption");
-    if (!err) {
-        std::shared_ptr<Object> o;
-        err = LookupAny(hInternet, &o);
-        if (!err) err = SetOption(*o, dwOption, lpBuffer, dwBufferLength);
-    }
+    if (!err) err = WithObject(hInternet, [&](Object &o) { return SetOption(o, dwOption, lpBuffer, dwBufferLength); });
     return Finish(err);
 }
 
 BOOL WINAPI WinHttpQueryOption(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, LPDWORD lpdwBufferLength) {
     DWORD err = wa::TakeWinHttpFault("WinHttpQueryOption");
-    if (!err) {
-        std::shared_ptr<Object> o;
-        err = LookupAny(hInternet, &o);
-        if (!err) err = QueryOption(*o, dwOption, lpBuffer, lpdwBufferLength);
-    }
+    if (!err)
+        err = WithObject(hInternet, [&](Object &o) { return QueryOption(o, dwOption, lpBuffer, lpdwBufferLength); });
     return Finish(err);
 }
 
 BOOL WINAPI WinHttpSetTimeouts(HINTERNET hInternet, int nResolveTimeout, int nConnectTimeout, int nSendTimeout,
                                int nReceiveTimeout) {
     DWORD err = wa::TakeWinHttpFault("WinHttpSetTimeouts");
-    if (!err) {
-        std::shared_ptr<Object> o;
-        err = LookupAny(hInternet, &o);
-        if (!err && o->kind == Kind::Connect) err = ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
-        if (!err && (nResolveTimeout < -1 || nConnectTimeout < -1 || nSendTimeout < -1 || nReceiveTimeout < -1))
-            err = ERROR_INVALID_PARAMETER;
-        if (!err) {
-            o->timeouts.resolve = static_cast<DWORD>(nResolveTimeout);
-            o->timeouts.connect = static_cast<DWORD>(nConnectTimeout);
-            o->timeouts.send = static_cast<DWORD>(nSendTimeout);
-            o->timeouts.receive = static_cast<DWORD>(nReceiveTimeout);
-        }
-    }
+    if (!err) err = WithObject(hInternet, [&](Object &o) -> DWORD {
+        if (o.kind == Kind::Connect) return ERROR_WINHTTP_INCORRECT_HANDLE_TYPE;
+        if (nResolveTimeout < -1 || nConnectTimeout < -1 || nSendTimeout < -1 || nReceiveTimeout < -1)
+            return ERROR_INVALID_PARAMETER;
+        o.timeouts.resolve = static_cast<DWORD>(nResolveTimeout);
+        o.timeouts.connect = static_cast<DWORD>(nConnectTimeout);
+        o.timeouts.send = static_cast<DWORD>(nSendTimeout);
+        o.timeouts.receive = static_cast<DWORD>(nReceiveTimeout);
+        return 0;
+    });
     return Finish(err);
 }
 
@@ -1332,18 +1334,9 @@ BOOL WINAPI WinHttpCloseHandle(HINTERNET hInternet) {
     DWORD err = wa::TakeWinHttpFault("WinHttpCloseHandle");
     if (!err) {
         std::shared_ptr<Object> doomed;
-        {
-            std::lock_guard<std::mutex> guard(gv_tableLock);
-            auto it = gv_table.find(reinterpret_cast<uintptr_t>(hInternet));
-            if (!hInternet || it == gv_table.end()) {
-                err = ERROR_INVALID_HANDLE;
-            } else {
-                doomed = std::move(it->second);
-                gv_table.erase(it);
-            }
-        }
-        /* The object (and its transfer) goes when its last user lets go, outside the lock. */
-        doomed.reset();
+        err = Remove(hInternet, &doomed);
+        /* The object (and its transfer) goes here, outside the table lock, or
+         * later when its last user lets go. */
     }
     return Finish(err);
 }
