@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -40,21 +39,6 @@ std::vector<std::string> Pieces(const std::string &text)
     if (!piece.empty())
         pieces.push_back(piece);
     return pieces;
-}
-
-/* The messages of the log writes with this tag, one element per write. */
-std::vector<std::string> Writes(const std::string &raw, const std::string &tag)
-{
-    static const std::regex prefix(R"(\[ [0-9: -]+ \] \[ \d+ \] \[(INFO|ERROR|DEBUG|TRACE)\] )");
-    std::vector<std::string> writes;
-    for (auto it = std::sregex_iterator(raw.begin(), raw.end(), prefix); it != std::sregex_iterator(); ++it) {
-        size_t start = static_cast<size_t>(it->position() + it->length());
-        auto next = std::next(it);
-        size_t stop = next == std::sregex_iterator() ? raw.size() : static_cast<size_t>(next->position());
-        if ((*it)[1] == tag)
-            writes.push_back(raw.substr(start, stop - start));
-    }
-    return writes;
 }
 
 class RelvarPrintTest : public tamsel_test::StoreTest {
@@ -118,7 +102,7 @@ TEST_F(RelvarPrintTest, TableRoutines)
     PrintTableData("everything");
     EXPECT_EQ(log.Messages("DEBUG"), std::string(kHeader) + kFullRow);
     /* One write per column name, per field and per line end. */
-    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), Pieces(std::string(kHeader) + kFullRow));
+    EXPECT_EQ(log.Writes("DEBUG"), Pieces(std::string(kHeader) + kFullRow));
 
     char *text = ToStringTableData("Everything");
     ASSERT_NE(text, nullptr);
@@ -133,12 +117,12 @@ TEST_F(RelvarPrintTest, TextRoutinesTraceTheirText)
     char *text = ToStringTableData("Everything");
     ASSERT_NE(text, nullptr);
     free(text);
-    std::vector<std::string> traces = Writes(log.Raw(), "TRACE");
+    std::vector<std::string> traces = log.Writes("TRACE");
     ASSERT_GE(traces.size(), 3u);
     EXPECT_EQ(traces.front(), "@@@ Inside ToStringTableData @@@\n");
     EXPECT_EQ(std::count(traces.begin(), traces.end(), "@@@ Inside GetTableDataByName @@@\n"), 1); /* one look-up */
     EXPECT_EQ(traces.back(), "String Value of Relvar Data\n " + std::string(kHeader) + kShortRow + "\n");
-    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), std::vector<std::string>{}); /* the text is not printed */
+    EXPECT_EQ(log.Writes("DEBUG"), std::vector<std::string>{}); /* the text is not printed */
 }
 
 TEST_F(RelvarPrintTest, ResultRoutineSkipsDeletedRows)
@@ -154,7 +138,7 @@ TEST_F(RelvarPrintTest, ResultRoutineSkipsDeletedRows)
     const std::string printed =
         std::string(kHeader) + "1\t0\t0\t0.000000\t0.000000\tx\ty\t2000-01-01\t00:00:00\t2000-01-01 00:00:00\t0\t2\t\n";
     EXPECT_EQ(log.Messages("DEBUG"), printed);
-    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), Pieces(printed));
+    EXPECT_EQ(log.Writes("DEBUG"), Pieces(printed));
     FreeResultData(result);
 }
 
@@ -169,7 +153,7 @@ TEST_F(RelvarPrintTest, ViewRoutines)
     FreeResultData(result);
     std::string once = std::string(kHeader) + kShortRow;
     EXPECT_EQ(log.Messages("DEBUG"), once + once + once);
-    EXPECT_EQ(Writes(log.Raw(), "DEBUG"), Pieces(once + once + once));
+    EXPECT_EQ(log.Writes("DEBUG"), Pieces(once + once + once));
 
     char *text = ToStringCustomViewData("EveryView");
     ASSERT_NE(text, nullptr);

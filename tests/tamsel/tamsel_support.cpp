@@ -3,9 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <regex>
-
-#include "log/log.h"
 #include "tamsel/criteria.h"
 #include "util/locks.h"
 
@@ -24,49 +21,11 @@ void ResetStore()
     SetTamselChangeSink(nullptr);
 }
 
-LogCapture::LogCapture(int level) : stream_(tmpfile())
-{
-    InitLogDefaults();
-    SetLogFilePtr(stream_);
-    SetLogLevel(level);
-}
-
-LogCapture::~LogCapture()
-{
-    gv_logFilePtr = nullptr;
-    ReleaseLogSettings();
-    if (stream_ != nullptr)
-        fclose(stream_);
-}
-
-std::string LogCapture::Raw() const
-{
-    std::string text;
-    if (stream_ == nullptr)
-        return text;
-    fflush(stream_);
-    long end = ftell(stream_);
-    rewind(stream_);
-    text.resize(static_cast<size_t>(end));
-    size_t got = fread(&text[0], 1, text.size(), stream_);
-    text.resize(got);
-    fseek(stream_, 0, SEEK_END);
-    return text;
-}
-
 std::string LogCapture::Messages(const std::string &tag) const
 {
-    static const std::regex prefix(R"(\[ [0-9: -]+ \] \[ \d+ \] \[(INFO|ERROR|DEBUG|TRACE)\] )");
-    std::string raw = Raw();
     std::string out;
-    auto begin = std::sregex_iterator(raw.begin(), raw.end(), prefix);
-    for (auto it = begin; it != std::sregex_iterator(); ++it) {
-        size_t start = static_cast<size_t>(it->position() + it->length());
-        auto next = std::next(it);
-        size_t stop = next == std::sregex_iterator() ? raw.size() : static_cast<size_t>(next->position());
-        if ((*it)[1] == tag)
-            out += raw.substr(start, stop - start);
-    }
+    for (const std::string &message : capture_.Messages(tag))
+        out += message;
     return out;
 }
 

@@ -3,14 +3,13 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "tamsel/relvar.h"
 #include "tamsel/table_defn.h"
+#include "support/log_capture.h"
 #include "tamsel/xml_tag_info.h"
 
 namespace tamsel_test {
@@ -18,21 +17,20 @@ namespace tamsel_test {
 /* Empties the table list and the definition list. */
 void ResetStore();
 
-/* Routes the log into a temporary stream at a level for the life of the object. */
+/* The log captured at a level for the life of the object (the shared capture). */
 class LogCapture {
 public:
-    explicit LogCapture(int level);
-    ~LogCapture();
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
+    explicit LogCapture(int level) : capture_(level) {}
     /* Every message written with `tag` ("ERROR", "DEBUG", ...), prefixes removed,
      * concatenated in order. */
     std::string Messages(const std::string &tag) const;
+    /* The same messages, one element per log write. */
+    std::vector<std::string> Writes(const std::string &tag) const { return capture_.Messages(tag); }
     /* The raw log text. */
-    std::string Raw() const;
+    std::string Raw() const { return capture_.Text(); }
 
 private:
-    FILE *stream_;
+    vt_test::LogCapture capture_;
 };
 
 /* A test fixture with the object locks ready and a clean store before and after. */
