@@ -20,14 +20,10 @@ namespace {
 const size_t kAddressListBytes = 131068;
 const size_t kHostNameBytes = 64;
 
-/* A zero-filled list buffer holding `text`, cut to fit with its terminator. */
-bool FillListBuffer(char *buffer, const std::string &text) {
-    if (buffer == nullptr) {
-        return false;
-    }
+/* Copies `text` into a zero-filled list buffer, cut to fit with its terminator. */
+void FillListBuffer(char *buffer, const std::string &text) {
     size_t length = text.size() < kAddressListBytes - 1 ? text.size() : kAddressListBytes - 1;
     memcpy(buffer, text.data(), length);
-    return true;
 }
 
 void AppendHexByte(std::string *text, unsigned value) {

@@ -23,11 +23,9 @@ int GetResourceID(char **resourceId) {
     }
     LogError("GetResourceID : Unable to get the VT Agent Resource ID from Registry , So trying to get the same from "
              "server .\n");
-    if (gv_callerContext != nullptr && vt_agent::EqualsNoCase(gv_callerContext, "LOGOFF")) {
-        return static_cast<int>(status);
-    }
-    /* The resource file is not fetched from the server yet: the registry status
-     * stands as the result until that lookup is connected here. */
+    /* The resource file is not fetched from the server yet (and never for a
+     * LOGOFF caller): the registry status stands as the result until that lookup
+     * is connected here. */
     return static_cast<int>(status);
 }
 

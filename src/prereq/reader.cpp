@@ -58,8 +58,8 @@ std::string Format(const char *format, ...) {
 
 /* A new zero-filled heap copy; NULL when memory runs out. */
 char *NewString(const std::string &text) {
-    char *copy = static_cast<char *>(calloc(text.size() + 1, 1));
-    if (copy != NULL) memcpy(copy, text.data(), text.size());
+    char *copy = NULL;
+    DuplicateString(&copy, text.c_str());
     return copy;
 }
 
