@@ -1,53 +1,23 @@
 /* execute: exit-code folding, remarks, time limit, working directory, log lines. */
-#include "log/log.h"
 #include "platform/errors.h"
 #include "platform/process.h"
+#include "support/log_capture.h"
 #include "support/scratch_root.h"
 #include "winapi/wa_process_hooks.h"
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <regex>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
 using vt_test::ReadWholeFile;
-
-/* Sends the log to a temporary file at the highest level; Text() gives its lines
- * without time stamp and thread id ("[INFO] text"). */
-class LogCapture {
-public:
-    LogCapture() {
-        stream_ = tmpfile();
-        SetLogFilePtr(stream_);
-        InitLogDefaults();
-        SetLogLevel(4);
-    }
-    ~LogCapture() {
-        gv_logFilePtr = nullptr;
-        if (stream_ != nullptr) fclose(stream_);
-        ReleaseLogSettings();
-    }
-    std::string Text() const {
-        fflush(stream_);
-        std::string all;
-        rewind(stream_);
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, stream_)) > 0) all.append(buf, n);
-        static const std::regex prefix(R"(\[ [^\]]* \] \[ \d+ \] )");
-        return std::regex_replace(all, prefix, "");
-    }
-
-private:
-    FILE *stream_ = nullptr;
-};
 
 std::string Cwd() {
     char buf[4096] = {0};
@@ -84,7 +54,7 @@ protected:
     }
 
     vt_test::ScratchRoot root;
-    LogCapture log;
+    vt_test::LogCapture log{4};
     char *remarks = nullptr;
 };
 
@@ -99,9 +69,7 @@ TEST_F(ExecuteTest, ExitCodesFoldAndRemarksNameTheCodeAsReturned) {
         EXPECT_EQ(Run(nullptr, line.c_str(), 5), c.result) << c.exitCode;
         ASSERT_NE(remarks, nullptr);
         EXPECT_EQ(remarks, ErrorText(c.exitCode)) << "remark is the text of the code as returned";
-        EXPECT_NE(log.Text().find("[INFO] execute : Exit code for the application : " + std::to_string(c.exitCode) +
-                                  " \n"),
-                  std::string::npos);
+        EXPECT_EQ(log.Count("INFO", "execute : Exit code for the application : " + std::to_string(c.exitCode) + " \n"), 1);
     }
     EXPECT_NE(ErrorText(3010), ErrorText(0)) << "the 3010 remark must not be the success text";
 }
@@ -114,11 +82,10 @@ TEST_F(ExecuteTest, MissingProgramGivesFileNotFoundAndRestoresTheDirectory) {
     EXPECT_EQ(Cwd(), before);
     ASSERT_NE(remarks, nullptr);
     EXPECT_EQ(remarks, ErrorText(ERROR_FILE_NOT_FOUND));
-    const std::string text = log.Text();
-    EXPECT_NE(text.find("[INFO] execute : Failed to Create the Process for the application \n"), std::string::npos);
-    EXPECT_NE(text.find("[INFO] execute : Remarks from the CreateProcess is " + ErrorText(2) +
-                        " for the executable C:\\t\\missing.exe /qn \n"),
-              std::string::npos);
+    EXPECT_EQ(log.Count("INFO", "execute : Failed to Create the Process for the application \n"), 1);
+    EXPECT_EQ(log.Count("INFO", "execute : Remarks from the CreateProcess is " + ErrorText(2) +
+                                    " for the executable C:\\t\\missing.exe /qn \n"),
+              1);
 }
 
 TEST_F(ExecuteTest, WorkingDirectoryIsUsedAndRestoredWithItsLogLines) {
@@ -128,16 +95,17 @@ TEST_F(ExecuteTest, WorkingDirectoryIsUsedAndRestoredWithItsLogLines) {
     EXPECT_EQ(Run("C:\\Agent\\patches", "C:\\t\\pwd.exe", 1), 0u);
     EXPECT_EQ(Cwd(), before);
     EXPECT_EQ(ReadWholeFile(root.Host("C:\\pwd.txt")), root.Host("C:\\Agent\\patches") + "\n");
-    const std::string expected = "[DEBUG] @@@@@@@@ Inside execute Method @@@@@@@@ \n"
-                                 "[INFO] execute : Current Working Directory : " + before + " \n"
-                                 "[INFO] execute : Executing Application Source : C:\\t\\pwd.exe \n"
-                                 "[INFO] execute : Set Working Directory : C:\\Agent\\patches \n"
-                                 "[INFO] execute : Process successfully created for application C:\\t\\pwd.exe \n"
-                                 "[INFO] execute : Exit code for the application : 0 \n"
-                                 "[INFO] execute : Remarks from the CreateProcess is " + ErrorText(0) +
-                                 " for the executable C:\\t\\pwd.exe \n"
-                                 "[DEBUG] @@@@@@@@ End Of execute Method @@@@@@@@ \n";
-    EXPECT_EQ(log.Text(), expected);
+    const std::vector<std::string> expected = {
+        "DEBUG @@@@@@@@ Inside execute Method @@@@@@@@ \n",
+        "INFO execute : Current Working Directory : " + before + " \n",
+        "INFO execute : Executing Application Source : C:\\t\\pwd.exe \n",
+        "INFO execute : Set Working Directory : C:\\Agent\\patches \n",
+        "INFO execute : Process successfully created for application C:\\t\\pwd.exe \n",
+        "INFO execute : Exit code for the application : 0 \n",
+        "INFO execute : Remarks from the CreateProcess is " + ErrorText(0) + " for the executable C:\\t\\pwd.exe \n",
+        "DEBUG @@@@@@@@ End Of execute Method @@@@@@@@ \n",
+    };
+    EXPECT_EQ(log.Messages(), expected);
 }
 
 TEST_F(ExecuteTest, NoWorkingDirectoryMeansNoDirectoryLines) {
@@ -171,11 +139,12 @@ TEST_F(ExecuteTest, ProgramPastItsLimitIsTerminated) {
     EXPECT_EQ(Cwd(), before);
     ASSERT_NE(remarks, nullptr);
     EXPECT_EQ(remarks, ErrorText(WAIT_TIMEOUT));
-    const std::string text = log.Text();
-    EXPECT_NE(text.find("[INFO] execute : Terminating the Process for application C:\\t\\hang.exe /qn as time is "
-                        "exceeded 100 Minutes \n[INFO] execute : The process has been successfully terminated ..! \n"),
-              std::string::npos)
-        << text;
+    const std::vector<std::string> info = log.Messages("INFO");
+    const std::vector<std::string> terminated = {
+        "execute : Terminating the Process for application C:\\t\\hang.exe /qn as time is exceeded 100 Minutes \n",
+        "execute : The process has been successfully terminated ..! \n"};
+    EXPECT_NE(std::search(info.begin(), info.end(), terminated.begin(), terminated.end()), info.end())
+        << log.Text();
     const std::string pid = ReadWholeFile(root.Host("C:\\pid"));
     if (!pid.empty()) {
         const std::string stat = ReadWholeFile("/proc/" + std::to_string(atoi(pid.c_str())) + "/stat");
@@ -188,8 +157,7 @@ TEST_F(ExecuteTest, CallsThatRunNothing) {
     EXPECT_EQ(Run("C:\\no such folder", "sh -c true", 1), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     ASSERT_NE(remarks, nullptr);
     EXPECT_EQ(remarks, ErrorText(ERROR_FILE_NOT_FOUND));
-    EXPECT_NE(log.Text().find("[ERROR] execute : Failed to set the WorkingDirectory C:\\no such folder \n "),
-              std::string::npos);
+    EXPECT_EQ(log.Count("ERROR", "execute : Failed to set the WorkingDirectory C:\\no such folder \n "), 1);
     EXPECT_EQ(log.Text().find("Process successfully created"), std::string::npos);
 
     vt_test::MakeDirs(root.Host("C:\\work"));
