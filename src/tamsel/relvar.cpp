@@ -96,6 +96,22 @@ bool UnlinkRow(TableData *relvar, RowObject *row)
     return false;
 }
 
+/* The criteria parsed and bound to a table's columns; null when the text does not
+ * parse or the relvar is no table with columns. The caller holds the criteria
+ * lock and frees the tree. */
+CriteriaNode *BoundCriteria(const TableData *relvar, const char *criteria)
+{
+    CriteriaNode *tree = ParseCriteria(criteria);
+    if (tree == nullptr)
+        return nullptr;
+    if (!IsFilterable(relvar)) {
+        FreeCriteria(tree);
+        return nullptr;
+    }
+    ResolveCriteriaColumns(relvar->tableDefn->columns, tree);
+    return tree;
+}
+
 int32_t SortKey(const RowObject *row, int index)
 {
     int32_t key = 0;
@@ -360,14 +376,9 @@ ResultData *SelectRows(const char *name, const char *criteria)
     }
 
     ObjectLock lock(&gv_criteriaLockToken);
-    CriteriaNode *tree = ParseCriteria(criteria);
+    CriteriaNode *tree = BoundCriteria(relvar, criteria);
     if (tree == nullptr)
         return nullptr;
-    if (!IsFilterable(relvar)) {
-        FreeCriteria(tree);
-        return nullptr;
-    }
-    ResolveCriteriaColumns(relvar->tableDefn->columns, tree);
     ResultData *result = CreateResultData(0, relvar->columnCount, relvar);
     if (result == nullptr) {
         FreeCriteria(tree);
@@ -589,14 +600,9 @@ bool DeleteRowObjectByCriteria(const char *name, const char *criteria)
     if (relvar == nullptr)
         return false;
     ObjectLock lock(&gv_criteriaLockToken);
-    CriteriaNode *tree = ParseCriteria(criteria);
+    CriteriaNode *tree = BoundCriteria(relvar, criteria);
     if (tree == nullptr)
         return false;
-    if (!IsFilterable(relvar)) {
-        FreeCriteria(tree);
-        return false;
-    }
-    ResolveCriteriaColumns(relvar->tableDefn->columns, tree);
     RowObject *row = relvar->firstRow;
     while (row != nullptr) {
         RowObject *next = row->next;
