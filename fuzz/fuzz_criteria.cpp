@@ -4,8 +4,6 @@
 // sources: src/tamsel/criteria.cpp
 #include <stddef.h>
 #include <stdint.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
@@ -52,11 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int32_t lengths[] = {4, 1, 4, 4, 8, 2};
     RowObject row = {values, lengths, ROW_STATE_NEW, nullptr};
     EvaluateCriteria(&row, tree);
-    RowObject nulls = {nullptr, nullptr, ROW_STATE_NEW, nullptr};
     void *noValues[] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     int32_t noLengths[] = {0, 0, 0, 0, 0, 0};
-    nulls.values = noValues;
-    nulls.lengths = noLengths;
+    RowObject nulls = {noValues, noLengths, ROW_STATE_NEW, nullptr};
     EvaluateCriteria(&nulls, tree);
     FreeCriteria(tree);
     return 0;
