@@ -27,11 +27,12 @@ struct HeapText {
 };
 
 /* A failed conversion leaves the text absent. */
-void ToWide(bool (*convert)(const char *, WCHAR **), const char *text, HeapText<WCHAR> *wide)
+template <typename T>
+void Convert(bool (*convert)(const char *, T **), const char *text, HeapText<T> *converted)
 {
-    if (!convert(text, &wide->text)) {
-        free(wide->text);
-        wide->text = nullptr;
+    if (!convert(text, &converted->text)) {
+        free(converted->text);
+        converted->text = nullptr;
     }
 }
 
@@ -121,38 +122,35 @@ DWORD AgentSendRequest(const char *url, const char *buffer, char **output, int r
 
     /* Texts for WinHTTP. */
     HeapText<char> utf8Url;
-    if (!AnsiToUtf8(path.c_str(), &utf8Url.text)) {
-        free(utf8Url.text);
-        utf8Url.text = nullptr;
-    }
+    Convert(AnsiToUtf8, path.c_str(), &utf8Url);
     LogInfo("AgentSendRequest : The url to get / send in UTF8 format is given by %s \n", Printable(utf8Url.text));
     HeapText<WCHAR> wideUrl;
-    ToWide(Utf8ToWide, utf8Url.text, &wideUrl);
+    Convert(Utf8ToWide, utf8Url.text, &wideUrl);
     const WCHAR *objectPath = wideUrl.text ? wideUrl.text : L"";
 
     HeapText<WCHAR> wideBuffer;
     if (downloadMode != 2) {
         if (requestType == GET_DATA)
-            ToWide(Utf8ToWide, buffer, &wideBuffer);
+            Convert(Utf8ToWide, buffer, &wideBuffer);
         else if (requestType == DOWNLOAD_FILE)
-            ToWide(AnsiToWide, buffer, &wideBuffer);
+            Convert(AnsiToWide, buffer, &wideBuffer);
     }
 
     HeapText<WCHAR> wideLast, wideIp, wideSecIp, wideHost, wideFlat;
-    ToWide(Utf8ToWide, *lastAccess, &wideLast);
-    ToWide(Utf8ToWide, ipAddress, &wideIp);
-    ToWide(Utf8ToWide, secIpAddress, &wideSecIp);
-    ToWide(Utf8ToWide, hostName, &wideHost);
-    ToWide(Utf8ToWide, flatName, &wideFlat);
+    Convert(Utf8ToWide, *lastAccess, &wideLast);
+    Convert(Utf8ToWide, ipAddress, &wideIp);
+    Convert(Utf8ToWide, secIpAddress, &wideSecIp);
+    Convert(Utf8ToWide, hostName, &wideHost);
+    Convert(Utf8ToWide, flatName, &wideFlat);
 
     /* The proxy serves the management server only. */
     bool useProxy = false;
     HeapText<WCHAR> proxyUser, proxyPassword, proxyHost, proxyBypass;
     if (EqualsNoCase(gv_proxyEnabled, "yes")) {
-        ToWide(Utf8ToWide, gv_proxyUserName, &proxyUser);
-        ToWide(Utf8ToWide, gv_proxyPassword, &proxyPassword);
-        ToWide(Utf8ToWide, gv_proxyServerName, &proxyHost);
-        ToWide(Utf8ToWide, gv_proxyByPass, &proxyBypass);
+        Convert(Utf8ToWide, gv_proxyUserName, &proxyUser);
+        Convert(Utf8ToWide, gv_proxyPassword, &proxyPassword);
+        Convert(Utf8ToWide, gv_proxyServerName, &proxyHost);
+        Convert(Utf8ToWide, gv_proxyByPass, &proxyBypass);
         useProxy = management;
     }
 
