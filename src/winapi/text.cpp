@@ -7,7 +7,6 @@
  */
 #include "winapi/wa_private.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <iconv.h>
 #include <map>
@@ -78,33 +77,6 @@ const SingleByteTable *TableFor(UINT codePage) {
     return it->second.get();
 }
 
-/* UTF-8 to WCHAR; false on a malformed sequence when `strict`, else U+FFFD per bad byte. */
-bool DecodeUtf8Text(const char *s, size_t n, bool strict, std::wstring *out) {
-    for (size_t i = 0; i < n;) {
-        bool malformed = false;
-        const uint32_t cp = wa::DecodeUtf8(s, n, &i, &malformed);
-        if (malformed && strict) return false;
-        out->push_back(static_cast<WCHAR>(cp));
-    }
-    return true;
-}
-
-/* WCHAR (surrogate pairs joined) to UTF-8; false on a lone surrogate or a value
- * beyond U+10FFFF when `strict`, else U+FFFD for it. */
-bool EncodeUtf8Text(const WCHAR *s, size_t n, bool strict, std::string *out) {
-    for (size_t i = 0; i < n; ++i) {
-        uint32_t cp = static_cast<uint32_t>(s[i]);
-        const uint32_t pair = i + 1 < n ? wa::JoinSurrogates(cp, static_cast<uint32_t>(s[i + 1])) : 0;
-        if (pair != 0) {
-            cp = pair;
-            ++i;
-        }
-        if (strict && (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) return false;
-        wa::AppendUtf8(out, cp);
-    }
-    return true;
-}
-
 /* The 0 of a failed conversion, with its last error. */
 int Fail(DWORD error) {
     SetLastError(error);
@@ -133,7 +105,7 @@ extern "C" int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int s
     std::wstring wide;
     wide.reserve(n);
     if (codePage == CP_UTF8) {
-        if (!DecodeUtf8Text(src, n, (flags & MB_ERR_INVALID_CHARS) != 0, &wide))
+        if (!wa::DecodeUtf8Text(src, n, (flags & MB_ERR_INVALID_CHARS) != 0, &wide))
             return Fail(ERROR_NO_UNICODE_TRANSLATION);
     } else {
         const SingleByteTable *table = TableFor(codePage);
@@ -155,7 +127,7 @@ extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int 
     std::string narrow;
     narrow.reserve(n);
     if (codePage == CP_UTF8) {
-        if (!EncodeUtf8Text(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, &narrow))
+        if (!wa::EncodeUtf8Text(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, &narrow))
             return Fail(ERROR_NO_UNICODE_TRANSLATION);
     } else {
         const SingleByteTable *table = TableFor(codePage);

@@ -1,11 +1,13 @@
 /*
  * The stand-in's one UTF-8 codec: code point encoding and decoding, surrogate
- * pairs, and the UTF-8 <-> WCHAR helpers of the W functions. Depends on nothing
- * else in the stand-in (the hive parser's fuzz target compiles it alone).
+ * pairs, and the UTF-8 <-> WCHAR conversions of the code-page and W functions.
+ * Depends on nothing else in the stand-in (the hive parser's fuzz target compiles
+ * it alone).
  */
 #include "winapi/wa_private.h"
 
 #include <string.h>
+#include <wchar.h>
 
 namespace wa {
 
@@ -70,30 +72,39 @@ uint32_t JoinSurrogates(uint32_t high, uint32_t low) {
     return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }
 
-/* WCHAR text may hold UTF-16 surrogate pairs (text that came through a UTF-16
- * buffer): a valid pair is joined, a lone surrogate becomes U+FFFD. */
-std::string Narrow(const WCHAR *text) {
-    std::string out;
-    if (text == nullptr) return out;
-    for (size_t i = 0; text[i] != 0; ++i) {
+bool DecodeUtf8Text(const char *text, size_t n, bool strict, std::wstring *out) {
+    for (size_t i = 0; i < n;) {
+        bool malformed = false;
+        const uint32_t cp = DecodeUtf8(text, n, &i, &malformed);
+        if (malformed && strict) return false;
+        out->push_back(static_cast<WCHAR>(cp));
+    }
+    return true;
+}
+
+bool EncodeUtf8Text(const WCHAR *text, size_t n, bool strict, std::string *out) {
+    for (size_t i = 0; i < n; ++i) {
         uint32_t cp = static_cast<uint32_t>(text[i]);
-        /* text[i] is not the terminator, so text[i + 1] is still in the string. */
-        if (const uint32_t pair = JoinSurrogates(cp, static_cast<uint32_t>(text[i + 1]))) {
+        const uint32_t pair = i + 1 < n ? JoinSurrogates(cp, static_cast<uint32_t>(text[i + 1])) : 0;
+        if (pair != 0) {
             cp = pair;
             ++i;
         }
-        AppendUtf8(&out, cp);
+        if (strict && (cp > 0x10FFFF || IsSurrogate(cp))) return false;
+        AppendUtf8(out, cp);
     }
+    return true;
+}
+
+std::string Narrow(const WCHAR *text) {
+    std::string out;
+    if (text != nullptr) EncodeUtf8Text(text, wcslen(text), false, &out);
     return out;
 }
 
-/* Malformed UTF-8 (bad lead byte, truncated or overlong sequence, encoded
- * surrogate) becomes one U+FFFD per offending byte. */
 std::wstring Widen(const char *utf8) {
     std::wstring out;
-    if (utf8 == nullptr) return out;
-    const size_t n = strlen(utf8);
-    for (size_t i = 0; i < n;) out.push_back(static_cast<WCHAR>(DecodeUtf8(utf8, n, &i)));
+    if (utf8 != nullptr) DecodeUtf8Text(utf8, strlen(utf8), false, &out);
     return out;
 }
 

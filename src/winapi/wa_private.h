@@ -42,7 +42,14 @@ uint32_t DecodeUtf8(const char *text, size_t n, size_t *i, bool *malformed = nul
 /* The code point of the UTF-16 surrogate pair (high, low), or 0 when it is none. */
 uint32_t JoinSurrogates(uint32_t high, uint32_t low);
 
-/* UTF-16 <-> UTF-8 helpers for the W functions of the stand-in. */
+/* UTF-8 bytes -> WCHAR text, one WCHAR per code point. A malformed sequence gives
+ * U+FFFD per offending byte, or false (with part of the text appended) when `strict`. */
+bool DecodeUtf8Text(const char *text, size_t n, bool strict, std::wstring *out);
+/* WCHAR text -> UTF-8, a UTF-16 surrogate pair joined into one code point. A lone
+ * surrogate or a value beyond U+10FFFF gives U+FFFD, or false when `strict`. */
+bool EncodeUtf8Text(const WCHAR *text, size_t n, bool strict, std::string *out);
+
+/* The same for terminated texts, never strict: the W functions of the stand-in. */
 std::string Narrow(const WCHAR *text);
 std::wstring Widen(const char *utf8);
 
