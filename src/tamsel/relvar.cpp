@@ -17,6 +17,8 @@
 
 Vector gv_tableDataVect = {nullptr, 0, nullptr, nullptr};
 
+using tamsel_private::ColumnAt;
+using tamsel_private::ColumnNameAt;
 using tamsel_private::ColumnsOf;
 using tamsel_private::ObjectLock;
 
@@ -33,25 +35,6 @@ void ReportChange(RowObject *row, const char *relvarName)
     TamselChangeSink sink = gv_changeSink.load(std::memory_order_acquire);
     if (sink != nullptr)
         sink(row, relvarName);
-}
-
-/* The column definition behind column i of a relvar (the base column for views). */
-ColumnDefn *ColumnAt(VectorNode *node, uint8_t kind)
-{
-    if (node == nullptr || node->data == nullptr)
-        return nullptr;
-    if (kind == RELVAR_VIEW)
-        return static_cast<ViewColumnDefn *>(node->data)->columnDefn;
-    return static_cast<ColumnDefn *>(node->data);
-}
-
-const char *ColumnNameAt(VectorNode *node, uint8_t kind)
-{
-    if (node == nullptr || node->data == nullptr)
-        return nullptr;
-    if (kind == RELVAR_VIEW)
-        return static_cast<ViewColumnDefn *>(node->data)->name;
-    return static_cast<ColumnDefn *>(node->data)->name;
 }
 
 Vector *ColumnsOf(const TableData *relvar)

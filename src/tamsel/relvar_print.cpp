@@ -150,21 +150,13 @@ void PutField(Output &out, uint8_t type, const void *value, int32_t length, bool
 
 uint8_t TypeOf(VectorNode *node, uint8_t kind)
 {
-    if (node == nullptr || node->data == nullptr)
-        return 0;
-    if (kind == RELVAR_VIEW) {
-        const ColumnDefn *base = static_cast<ViewColumnDefn *>(node->data)->columnDefn;
-        return base != nullptr ? base->type : 0;
-    }
-    return static_cast<ColumnDefn *>(node->data)->type;
+    const ColumnDefn *column = tamsel_private::ColumnAt(node, kind);
+    return column != nullptr ? column->type : 0;
 }
 
 const char *NameOf(VectorNode *node, uint8_t kind)
 {
-    if (node == nullptr || node->data == nullptr)
-        return "";
-    const char *name = kind == RELVAR_VIEW ? static_cast<ViewColumnDefn *>(node->data)->name
-                                           : static_cast<ColumnDefn *>(node->data)->name;
+    const char *name = tamsel_private::ColumnNameAt(node, kind);
     return name != nullptr ? name : "";
 }
 

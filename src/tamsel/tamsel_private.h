@@ -27,4 +27,23 @@ inline Vector *ColumnsOf(uint8_t kind, TableDefn *tableDefn, CustomViewDefn *vie
     return nullptr;
 }
 
+/* The column definition behind a column node of a relvar (the base column for views). */
+inline ColumnDefn *ColumnAt(VectorNode *node, uint8_t kind)
+{
+    if (node == nullptr || node->data == nullptr)
+        return nullptr;
+    if (kind == RELVAR_VIEW)
+        return static_cast<ViewColumnDefn *>(node->data)->columnDefn;
+    return static_cast<ColumnDefn *>(node->data);
+}
+
+inline const char *ColumnNameAt(VectorNode *node, uint8_t kind)
+{
+    if (node == nullptr || node->data == nullptr)
+        return nullptr;
+    if (kind == RELVAR_VIEW)
+        return static_cast<ViewColumnDefn *>(node->data)->name;
+    return static_cast<ColumnDefn *>(node->data)->name;
+}
+
 } // namespace tamsel_private
