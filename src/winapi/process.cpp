@@ -36,8 +36,6 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 /* The program token of a command line: a quoted token ends at the next quote, an
  * unquoted one at the first blank. Returns the position after the token. */
 size_t ProgramToken(const std::string &line, std::string *token, bool *quoted) {
-    size_t i = 0;
-    token->clear();
     *quoted = !line.empty() && line[0] == '"';
     if (*quoted) {
         size_t end = line.find('"', 1);
@@ -48,6 +46,7 @@ size_t ProgramToken(const std::string &line, std::string *token, bool *quoted) {
         *token = line.substr(1, end - 1);
         return end + 1;
     }
+    size_t i = 0;
     while (i < line.size() && !IsBlank(line[i])) ++i;
     *token = line.substr(0, i);
     return i;
@@ -362,27 +361,25 @@ std::shared_ptr<ProcessState> LookupProcess(HANDLE h) {
  * and the three variables of the process conventions. */
 std::vector<std::string> ChildEnvironment(const char *block, const std::string &exitFile,
                                           const std::string &commandLine, const std::string &windowsCwd) {
+    static const char *const ours[] = {"WINAPI_EXIT_CODE_FILE=", "WINAPI_COMMAND_LINE=", "WINAPI_CURRENT_DIRECTORY="};
     std::vector<std::string> env;
-    if (block != nullptr) {
-        for (const char *p = block; *p != '\0'; p += strlen(p) + 1) env.emplace_back(p);
-    } else {
-        for (char **e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
-    }
-    const char *ours[] = {"WINAPI_EXIT_CODE_FILE=", "WINAPI_COMMAND_LINE=", "WINAPI_CURRENT_DIRECTORY="};
     bool haveRoot = false;
-    std::vector<std::string> kept;
-    for (std::string &entry : env) {
-        bool drop = false;
+    auto keep = [&](const char *entry) {
         for (const char *prefix : ours)
-            if (entry.compare(0, strlen(prefix), prefix) == 0) drop = true;
-        if (entry.compare(0, 12, "WINAPI_ROOT=") == 0) haveRoot = true;
-        if (!drop) kept.push_back(std::move(entry));
+            if (strncmp(entry, prefix, strlen(prefix)) == 0) return;
+        if (strncmp(entry, "WINAPI_ROOT=", 12) == 0) haveRoot = true;
+        env.emplace_back(entry);
+    };
+    if (block != nullptr) {
+        for (const char *p = block; *p != '\0'; p += strlen(p) + 1) keep(p);
+    } else {
+        for (char **e = environ; e != nullptr && *e != nullptr; ++e) keep(*e);
     }
-    if (!haveRoot) kept.push_back("WINAPI_ROOT=" + wa::RootDir());
-    kept.push_back("WINAPI_EXIT_CODE_FILE=" + exitFile);
-    kept.push_back("WINAPI_COMMAND_LINE=" + commandLine);
-    kept.push_back("WINAPI_CURRENT_DIRECTORY=" + windowsCwd);
-    return kept;
+    if (!haveRoot) env.push_back("WINAPI_ROOT=" + wa::RootDir());
+    env.push_back("WINAPI_EXIT_CODE_FILE=" + exitFile);
+    env.push_back("WINAPI_COMMAND_LINE=" + commandLine);
+    env.push_back("WINAPI_CURRENT_DIRECTORY=" + windowsCwd);
+    return env;
 }
 
 std::string MakeExitCodeFile() {
