@@ -173,12 +173,6 @@ DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts,
     }
 }
 
-HANDLE CreateTempFile(const std::wstring &name)
-{
-    return CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
-}
-
 void CloseTempFile(HANDLE *file)
 {
     if (*file == INVALID_HANDLE_VALUE || *file == nullptr)
@@ -201,11 +195,8 @@ DWORD CheckDownloadAnswer(InternetRequestHandle *request, const DownloadTexts &t
     if (gv_ifModifiedSinceEnabled == 1)
         GetFilelastmodifiedTime(request, &gv_lastModifiedTime);
     DWORD result = QueryNumberHeader(request->hRequest, WINHTTP_QUERY_CONTENT_LENGTH, contentLength);
-    if (result != 0) {
-        LogError(texts.lengthFailed, static_cast<int>(result));
-        HttpGetLastError(result);
-        return result;
-    }
+    if (result != 0)
+        return FailStep(texts.lengthFailed, result);
     LogInfo(texts.length, static_cast<unsigned>(*contentLength));
     return 0;
 }
@@ -214,15 +205,14 @@ HANDLE OpenDownloadTempFile(bool getData, const WCHAR *destinationPath, const st
                             const DownloadTexts &texts, DWORD *result)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
+    /* Created (or replaced) for writing, shared for readers. */
     if (getData ? !name.empty() : destinationPath != nullptr)
-        file = CreateTempFile(name);
+        file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     else
         SetLastError(ERROR_INVALID_PARAMETER);
-    if (file == INVALID_HANDLE_VALUE) {
-        *result = GetLastError();
-        LogError(texts.createFailed, static_cast<int>(*result));
-        HttpGetLastError(*result);
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        *result = FailStep(texts.createFailed, GetLastError());
     return file;
 }
 

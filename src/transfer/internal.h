@@ -67,8 +67,6 @@ struct BodyLoopTexts {
 DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts, bool logAvailable,
                      bool stopAtLength, DWORD contentLength, DWORD *total);
 
-/* Creates (or replaces) a temporary file for writing, shared for readers. */
-HANDLE CreateTempFile(const std::wstring &name);
 /* Flushes and closes the file when it is open; the handle becomes invalid. */
 void CloseTempFile(HANDLE *file);
 
