@@ -22,26 +22,6 @@ namespace {
 
 /* ---- Helpers ------------------------------------------------------------------------- */
 
-std::string ParentOf(const std::string &host) {
-    const size_t slash = host.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return host.substr(0, slash);
-}
-
-bool IsDir(const std::string &host) {
-    struct stat st;
-    return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-/* Windows tells a missing file (2) from a missing folder on the way to it (3). */
-DWORD MissingError(const std::string &host) { return IsDir(ParentOf(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND; }
-
-DWORD OpenError(int err, const std::string &host) {
-    if (err == ENOENT) return MissingError(host);
-    return wa::ErrnoToWin32(err);
-}
-
 BOOL Fail(DWORD code) {
     SetLastError(code);
     return FALSE;
@@ -128,7 +108,7 @@ int CompareNoCase(const WIN32_FIND_DATAA &a, const WIN32_FIND_DATAA &b) { return
 
 DWORD CopyHostFile(const std::string &from, const std::string &to, bool failIfExists) {
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return OpenError(errno, from);
+    if (in < 0) return wa::HostPathError(errno, from);
     struct stat src;
     if (fstat(in, &src) != 0 || S_ISDIR(src.st_mode)) {
         close(in);
@@ -155,7 +135,7 @@ DWORD CopyHostFile(const std::string &from, const std::string &to, bool failIfEx
     if (out < 0) {
         const int err = errno;
         close(in);
-        return err == EEXIST ? ERROR_FILE_EXISTS : OpenError(err, to);
+        return wa::HostPathError(err, to);
     }
     DWORD result = ERROR_SUCCESS;
     std::vector<char> buf(1 << 16);
@@ -252,8 +232,7 @@ HANDLE OpenHostFile(const std::string &host, DWORD access, DWORD disposition) {
     }
     const int fd = open(host.c_str(), flags, 0666);
     if (fd < 0) {
-        const int err = errno;
-        SetLastError(err == EEXIST ? ERROR_FILE_EXISTS : OpenError(err, host));
+        SetLastError(wa::HostPathError(errno, host));
         return INVALID_HANDLE_VALUE;
     }
     HANDLE h = wa::InsertHandle(std::make_shared<FileObject>(fd));
@@ -438,13 +417,13 @@ extern "C" HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         if (stat(host.c_str(), &st) == 0) {
             const size_t slash = host.find_last_of('/');
             found->entries.push_back(FindDataOf(host.substr(slash + 1), st));
-        } else if (!IsDir(folder)) {
+        } else if (!wa::IsHostDir(folder)) {
             SetLastError(ERROR_PATH_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
     }
     if (found->entries.empty()) {
-        SetLastError(IsDir(folder) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        SetLastError(wa::IsHostDir(folder) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     *data = found->entries[0];
@@ -489,8 +468,8 @@ namespace {
 
 BOOL DeleteHostFile(const std::string &host) {
     if (host.empty()) return Fail(ERROR_PATH_NOT_FOUND);
-    if (IsDir(host)) return Fail(ERROR_ACCESS_DENIED);
-    if (unlink(host.c_str()) != 0) return Fail(OpenError(errno, host));
+    if (wa::IsHostDir(host)) return Fail(ERROR_ACCESS_DENIED);
+    if (unlink(host.c_str()) != 0) return Fail(wa::HostPathError(errno, host));
     return TRUE;
 }
 
@@ -511,7 +490,7 @@ extern "C" BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
     const std::string from = wa::ToHostPath(existing);
     const std::string to = wa::ToHostPath(target);
     struct stat st;
-    if (lstat(from.c_str(), &st) != 0) return Fail(OpenError(errno, from));
+    if (lstat(from.c_str(), &st) != 0) return Fail(wa::HostPathError(errno, from));
     struct stat dst;
     if (lstat(to.c_str(), &dst) == 0) {
         /* Renaming a name to another spelling of itself is allowed. */
@@ -525,7 +504,7 @@ extern "C" BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
         unlink(from.c_str());
         return TRUE;
     }
-    return Fail(OpenError(errno, to));
+    return Fail(wa::HostPathError(errno, to));
 }
 
 extern "C" BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
@@ -548,8 +527,7 @@ extern "C" BOOL RemoveDirectoryA(LPCSTR path) {
     if (rmdir(host.c_str()) != 0) {
         const int err = errno;
         if (err == ENOTDIR && access(host.c_str(), F_OK) == 0) return Fail(ERROR_DIRECTORY);
-        if (err == ENOENT) return Fail(MissingError(host));
-        return Fail(wa::ErrnoToWin32(err));
+        return Fail(wa::HostPathError(err, host));
     }
     return TRUE;
 }
@@ -562,7 +540,7 @@ extern "C" DWORD GetFileAttributesA(LPCSTR name) {
     const std::string host = wa::ToHostPath(name);
     struct stat st;
     if (host.empty() || stat(host.c_str(), &st) != 0) {
-        SetLastError(host.empty() ? ERROR_PATH_NOT_FOUND : OpenError(errno, host));
+        SetLastError(host.empty() ? ERROR_PATH_NOT_FOUND : wa::HostPathError(errno, host));
         return INVALID_FILE_ATTRIBUTES;
     }
     return AttributesOf(st);
@@ -596,7 +574,7 @@ extern "C" int SHCreateDirectoryExA(HWND, LPCSTR path, const SECURITY_ATTRIBUTES
         std::string drive;
         if (drivePath) drive = wa::ToHostPath(text.substr(0, 3));
         struct stat st;
-        if (drivePath && !IsDir(drive)) {
+        if (drivePath && !wa::IsHostDir(drive)) {
             rc = ERROR_PATH_NOT_FOUND;
         } else if (stat(host.c_str(), &st) == 0) {
             rc = S_ISDIR(st.st_mode) ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS;
@@ -608,7 +586,7 @@ extern "C" int SHCreateDirectoryExA(HWND, LPCSTR path, const SECURITY_ATTRIBUTES
                 const std::string part = host.substr(0, pos);
                 if (mkdir(part.c_str(), 0777) != 0) {
                     const int err = errno;
-                    if (err == EEXIST && IsDir(part)) {
+                    if (err == EEXIST && wa::IsHostDir(part)) {
                         /* there already */
                     } else if (err == EEXIST || err == ENOTDIR || err == ENOENT) {
                         rc = ERROR_PATH_NOT_FOUND;

@@ -245,6 +245,18 @@ DWORD ErrnoToWin32(int err) {
     }
 }
 
+bool IsHostDir(const std::string &host) {
+    struct stat st;
+    return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+DWORD HostPathError(int err, const std::string &host) {
+    if (err != ENOENT) return ErrnoToWin32(err);
+    const size_t slash = host.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? "." : host.substr(0, slash == 0 ? 1 : slash);
+    return IsHostDir(parent) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace wa
 
 /* ---- Folders of the emulated machine --------------------------------------------- */
@@ -303,14 +315,10 @@ extern "C" BOOL SetCurrentDirectoryA(LPCSTR path) {
     if (chdir(host.c_str()) != 0) {
         const int err = errno;
         struct stat st;
-        const size_t slash = host.find_last_of('/');
-        const std::string parent = slash == std::string::npos ? "." : host.substr(0, slash == 0 ? 1 : slash);
         if (err == ENOTDIR && stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
             SetLastError(ERROR_DIRECTORY);
-        else if (err == ENOENT && !(stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-            SetLastError(ERROR_PATH_NOT_FOUND);
         else
-            SetLastError(wa::ErrnoToWin32(err));
+            SetLastError(wa::HostPathError(err, host));
         return FALSE;
     }
     return TRUE;

@@ -29,6 +29,15 @@ std::string ToWindowsPath(const std::string &hostPath);
 /* The Windows directory in Windows form ("C:\Windows" unless "SystemRoot" says otherwise). */
 std::string WindowsDirectory();
 
+/* errno -> Win32 error code. */
+DWORD ErrnoToWin32(int err);
+/* errno of an operation on the host path `host` -> Win32 error code; for ENOENT,
+ * ERROR_FILE_NOT_FOUND when the parent folder exists, else ERROR_PATH_NOT_FOUND
+ * (a folder on the way is missing), as Windows tells them apart. */
+DWORD HostPathError(int err, const std::string &host);
+/* True when `host` names an existing folder (symbolic links followed). */
+bool IsHostDir(const std::string &host);
+
 /* ---- UTF-8 (utf8.cpp) -------------------------------------------------------- */
 
 /* Appends the UTF-8 form of a code point; a surrogate or a value beyond U+10FFFF
@@ -52,9 +61,6 @@ bool EncodeUtf8Text(const WCHAR *text, size_t n, bool strict, std::string *out);
 /* The same for terminated texts, never strict: the W functions of the stand-in. */
 std::string Narrow(const WCHAR *text);
 std::wstring Widen(const char *utf8);
-
-/* errno -> Win32 error code. */
-DWORD ErrnoToWin32(int err);
 
 /* ---- Handles --------------------------------------------------------------- */
 
