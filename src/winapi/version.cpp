@@ -25,6 +25,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <string>
 
@@ -54,15 +55,7 @@ struct EmulatedVersion {
 };
 
 bool EqualsNoCase(const std::string &a, const char *b) {
-    size_t n = strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+    return a.size() == strlen(b) && strncasecmp(a.c_str(), b, a.size()) == 0;
 }
 
 /* "Service Pack 3" -> 3; 0 when the text carries no number. */
@@ -264,9 +257,7 @@ extern "C" void GetNativeSystemInfo(LPSYSTEM_INFO info) {
     FillSystemInfo(info, NativeArchitecture());
 }
 
-extern "C" BOOL GetProductInfo(DWORD osMajor, DWORD osMinor, DWORD spMajor, DWORD spMinor, PDWORD productType) {
-    (void)spMajor;
-    (void)spMinor;
+extern "C" BOOL GetProductInfo(DWORD osMajor, DWORD, DWORD, DWORD, PDWORD productType) {
     if (productType == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -276,7 +267,6 @@ extern "C" BOOL GetProductInfo(DWORD osMajor, DWORD osMinor, DWORD spMajor, DWOR
         *productType = PRODUCT_UNDEFINED;
         return FALSE;
     }
-    (void)osMinor;
     *productType = v.major >= 6 && v.platform == VER_PLATFORM_WIN32_NT ? v.productInfoType : PRODUCT_UNDEFINED;
     return TRUE;
 }
