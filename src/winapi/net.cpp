@@ -335,10 +335,8 @@ extern "C" NET_API_STATUS NetApiBufferFree(LPVOID buffer) {
     return NERR_Success;
 }
 
-extern "C" DWORD DsGetDcNameA(LPCSTR computerName, LPCSTR domainName, GUID *domainGuid, LPCSTR siteName,
-                              ULONG flags, PDOMAIN_CONTROLLER_INFOA *info) {
-    (void)domainGuid;
-    (void)siteName;
+extern "C" DWORD DsGetDcNameA(LPCSTR computerName, LPCSTR domainName, GUID *, LPCSTR, ULONG flags,
+                              PDOMAIN_CONTROLLER_INFOA *info) {
     if (info == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -360,8 +358,7 @@ extern "C" DWORD DsGetDcNameA(LPCSTR computerName, LPCSTR domainName, GUID *doma
     std::string dnsDomain = flatDomain;
     wa::ReadMachineString(kDomainKey, "DomainDnsName", &dnsDomain);
     if (domainName != nullptr && domainName[0] != '\0') {
-        std::string asked = domainName;
-        if (strcasecmp(asked.c_str(), flatDomain.c_str()) != 0 && strcasecmp(asked.c_str(), dnsDomain.c_str()) != 0) {
+        if (strcasecmp(domainName, flatDomain.c_str()) != 0 && strcasecmp(domainName, dnsDomain.c_str()) != 0) {
             return ERROR_NO_SUCH_DOMAIN;
         }
     }
