@@ -61,19 +61,6 @@ bool FolderExists(const std::string &path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool MakeFolders(const std::string &path) {
-    std::string partial;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t slash = path.find('/', start);
-        if (slash == std::string::npos) slash = path.size();
-        partial = path.substr(0, slash);
-        if (!partial.empty() && mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        start = slash + 1;
-    }
-    return FolderExists(path);
-}
-
 const char *KeyFileName(DWORD keySpec) {
     switch (keySpec) {
     case AT_SIGNATURE:
@@ -145,7 +132,9 @@ extern "C" BOOL CryptAcquireContextA(HCRYPTPROV *provider, LPCSTR container, LPC
         if (FolderExists(folder)) {
             return Fail(NTE_EXISTS);
         }
-        if (!wa::EnsureRootSubdir(store) || !MakeFolders(folder)) {
+        /* The container holds private keys: owner-only. */
+        if (!wa::EnsureRootSubdir(store) || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ||
+            !FolderExists(folder)) {
             return Fail(NTE_FAIL);
         }
     } else if (!FolderExists(folder)) {
