@@ -293,10 +293,7 @@ extern "C" DWORD GetTempPathA(DWORD size, LPSTR buffer) {
     if (dir.empty()) {
         dir = wa::WindowsDirectory() + "\\Temp";
         /* Windows always has its temp folder; make sure the emulated one is there. */
-        const std::string host = wa::ToHostPath(dir);
-        size_t pos = 0;
-        while ((pos = host.find('/', pos + 1)) != std::string::npos) mkdir(host.substr(0, pos).c_str(), 0777);
-        mkdir(host.c_str(), 0777);
+        wa::MakeHostDirs(wa::ToHostPath(dir));
     }
     if (dir.back() != '\\' && dir.back() != '/') dir.push_back(dir[0] == '/' ? '/' : '\\');
     return CopyOut(dir, buffer, size);

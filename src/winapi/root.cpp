@@ -28,10 +28,7 @@ std::string RootDir() {
     return root;
 }
 
-namespace {
-
-/* mkdir -p for one absolute or relative path. */
-bool MakeDirs(const std::string &path) {
+bool MakeHostDirs(const std::string &path) {
     if (path.empty()) return false;
     struct stat st;
     if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
@@ -45,13 +42,11 @@ bool MakeDirs(const std::string &path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
-
 bool EnsureRootSubdir(const std::string &sub) {
     const std::string root = RootDir();
-    if (!MakeDirs(root)) return false;
+    if (!MakeHostDirs(root)) return false;
     if (sub.empty()) return true;
-    return MakeDirs(root + "/" + sub);
+    return MakeHostDirs(root + "/" + sub);
 }
 
 }  // namespace wa

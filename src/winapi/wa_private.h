@@ -16,6 +16,9 @@ namespace wa {
 std::string RootDir();
 /* Creates the root folder (and `sub` under it) when missing; false on failure. */
 bool EnsureRootSubdir(const std::string &sub);
+/* Creates the host folder `path` and every missing folder on the way (mkdir -p);
+ * true when it is a folder afterwards. */
+bool MakeHostDirs(const std::string &path);
 
 /* ---- Paths ----------------------------------------------------------------- */
 
