@@ -250,7 +250,7 @@ void TestHttpServer::ClearRequests() {
 
 /* ---- Raw socket server ------------------------------------------------------------------- */
 
-static int ListenLoopback(int *port) {
+int ListenLoopback(int *port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return -1;
     int one = 1;

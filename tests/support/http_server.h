@@ -19,7 +19,8 @@
  * connection open until the client gives up or the server is destroyed;
  * RawSocketServer(bytes, true) sends the bytes and then stalls.
  *
- * RefusedPort() gives a loopback port nobody listens on.
+ * RefusedPort() gives a loopback port nobody listens on; ListenLoopback() a
+ * listening socket for servers of a test's own.
  */
 #pragma once
 #include <atomic>
@@ -139,5 +140,9 @@ private:
 
 /* A loopback port with no listener (bound once, then released). */
 int RefusedPort();
+
+/* A socket listening on 127.0.0.1 at an ephemeral port, which is stored in
+ * *port; -1 when none could be opened. The caller closes it. */
+int ListenLoopback(int *port);
 
 }  // namespace vt_test

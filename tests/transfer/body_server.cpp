@@ -1,7 +1,7 @@
 #include "body_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "support/http_server.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,20 +15,9 @@ namespace transfer_test {
 
 BodyServer::BodyServer(std::string reply, int chunks) : reply_(std::move(reply)), chunks_(chunks < 1 ? 1 : chunks)
 {
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+    listenFd_ = vt_test::ListenLoopback(&port_);
     if (listenFd_ < 0)
         return;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 || listen(listenFd_, 8) != 0 ||
-        getsockname(listenFd_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        close(listenFd_);
-        listenFd_ = -1;
-        return;
-    }
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -49,7 +38,8 @@ std::vector<BodyServer::Request> BodyServer::Requests() const
 
 namespace {
 
-/* Reads until `want` bytes are buffered or the peer stops; false on timeout/close. */
+/* Appends the next bytes from the peer to *buffer; false when the peer closes,
+ * on a read error or once the server stops. */
 bool ReadMore(int fd, std::string *buffer, const std::atomic<bool> &stop)
 {
     while (!stop) {
