@@ -107,40 +107,25 @@ int CompareNoCase(const WIN32_FIND_DATAA &a, const WIN32_FIND_DATAA &b) { return
 /* ---- Copy --------------------------------------------------------------------------------------- */
 
 DWORD CopyHostFile(const std::string &from, const std::string &to, bool failIfExists) {
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return wa::HostPathError(errno, from);
+    const wa::FdGuard in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return wa::HostPathError(errno, from);
     struct stat src;
-    if (fstat(in, &src) != 0 || S_ISDIR(src.st_mode)) {
-        close(in);
-        return ERROR_ACCESS_DENIED;
-    }
+    if (fstat(in.get(), &src) != 0 || S_ISDIR(src.st_mode)) return ERROR_ACCESS_DENIED;
     struct stat dst;
     if (stat(to.c_str(), &dst) == 0) {
-        if (failIfExists) {
-            close(in);
-            return ERROR_FILE_EXISTS;
-        }
-        if (S_ISDIR(dst.st_mode)) {
-            close(in);
-            return ERROR_ACCESS_DENIED;
-        }
-        if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
-            /* Copying a file onto itself would truncate it: Windows refuses too. */
-            close(in);
-            return ERROR_SHARING_VIOLATION;
-        }
+        if (failIfExists) return ERROR_FILE_EXISTS;
+        if (S_ISDIR(dst.st_mode)) return ERROR_ACCESS_DENIED;
+        /* Copying a file onto itself would truncate it: Windows refuses too. */
+        if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return ERROR_SHARING_VIOLATION;
     }
+    /* Not guarded: a failing close of the copy is an error of the copy. */
     const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0),
                          src.st_mode & 0777);
-    if (out < 0) {
-        const int err = errno;
-        close(in);
-        return wa::HostPathError(err, to);
-    }
+    if (out < 0) return wa::HostPathError(errno, to);
     DWORD result = ERROR_SUCCESS;
     std::vector<char> buf(1 << 16);
     for (;;) {
-        const ssize_t n = read(in, buf.data(), buf.size());
+        const ssize_t n = read(in.get(), buf.data(), buf.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             result = wa::ErrnoToWin32(errno);
@@ -164,7 +149,6 @@ DWORD CopyHostFile(const std::string &from, const std::string &to, bool failIfEx
         const struct timespec times[2] = {src.st_atim, src.st_mtim};
         futimens(out, times);
     }
-    close(in);
     if (close(out) != 0 && result == ERROR_SUCCESS) result = wa::ErrnoToWin32(errno);
     return result;
 }

@@ -147,26 +147,16 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
 /* Holds an exclusive flock on the hive's lock file for its lifetime. */
 class HiveLock {
 public:
-    explicit HiveLock(const std::string &lockPath) {
-        fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ < 0) return;
-        while (flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                close(fd_);
-                fd_ = -1;
-                return;
-            }
+    explicit HiveLock(const std::string &lockPath)
+        : fd_(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+        while (fd_ && flock(fd_.get(), LOCK_EX) != 0) {
+            if (errno != EINTR) fd_.reset();
         }
     }
-    ~HiveLock() {
-        if (fd_ >= 0) close(fd_); /* closing the last descriptor releases the lock */
-    }
-    HiveLock(const HiveLock &) = delete;
-    HiveLock &operator=(const HiveLock &) = delete;
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return static_cast<bool>(fd_); }
 
 private:
-    int fd_ = -1;
+    FdGuard fd_; /* closing the last descriptor releases the lock */
 };
 
 const char *HiveFileName(HiveId id) {

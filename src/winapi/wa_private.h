@@ -5,6 +5,8 @@
 #pragma once
 #include "winapi/winapi.h"
 
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 
@@ -40,6 +42,39 @@ DWORD ErrnoToWin32(int err);
 DWORD HostPathError(int err, const std::string &host);
 /* True when `host` names an existing folder (symbolic links followed). */
 bool IsHostDir(const std::string &host);
+
+/* ---- Host file descriptors ------------------------------------------------------ */
+
+/* Owns one POSIX file descriptor (-1 when empty) and closes it when it goes. Code
+ * that must see the result of close() releases the descriptor and closes it itself. */
+class FdGuard {
+public:
+    FdGuard() = default;
+    explicit FdGuard(int fd) noexcept : fd_(fd) {}
+    ~FdGuard() { reset(); }
+    FdGuard(FdGuard &&other) noexcept : fd_(other.release()) {}
+    FdGuard &operator=(FdGuard &&other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    FdGuard(const FdGuard &) = delete;
+    FdGuard &operator=(const FdGuard &) = delete;
+
+    int get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    int release() noexcept {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1) noexcept {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
 
 /* ---- UTF-8 (utf8.cpp) -------------------------------------------------------- */
 
