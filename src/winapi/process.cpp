@@ -208,16 +208,8 @@ DWORD ResolveProgram(const std::string &name, std::string *host) {
     return ERROR_FILE_NOT_FOUND;
 }
 
-DWORD SpawnErrorToWin32(int err) {
-    switch (err) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
-    default: return wa::ErrnoToWin32(err);
-    }
-}
+/* A file the host cannot run is not an executable to Windows either. */
+DWORD SpawnErrorToWin32(int err) { return err == ENOEXEC ? ERROR_BAD_EXE_FORMAT : wa::ErrnoToWin32(err); }
 
 bool ReadExitCodeFile(const std::string &path, DWORD *code) {
     if (path.empty()) return false;
