@@ -112,13 +112,6 @@ bool LookupKey(HKEY key, OpenKey *out) {
     return true;
 }
 
-HKEY InsertKey(const OpenKey &key) {
-    std::lock_guard<std::mutex> lock(gHandleMutex);
-    const uintptr_t h = gNextHandle;
-    gNextHandle += 4;
-    gHandles[h] = key;
-    return reinterpret_cast<HKEY>(h);
-}
 
 /* ---- Text at the boundary ------------------------------------------------------------ */
 
@@ -183,6 +176,20 @@ LONG Resolve(HKEY key, const std::string *sub, REGSAM sam, Target *t) {
     return ERROR_SUCCESS;
 }
 
+/* A new handle for the key that `t` names, with the access `sam` asks for. */
+HKEY InsertKey(const Target &t, REGSAM sam) {
+    OpenKey opened;
+    opened.hive = t.base.hive;
+    opened.path = t.logical;
+    opened.access = EffectiveAccess(sam);
+    opened.view = t.view;
+    std::lock_guard<std::mutex> lock(gHandleMutex);
+    const uintptr_t h = gNextHandle;
+    gNextHandle += 4;
+    gHandles[h] = std::move(opened);
+    return reinterpret_cast<HKEY>(h);
+}
+
 /* The key of an open handle in the hive's current state, or null. */
 const Key *KeyOf(const wa::reg::Snapshot &snap, const OpenKey &k) {
     return snap.root->Find(PhysicalPath(snap, k.hive, k.path, k.view));
@@ -197,12 +204,7 @@ LONG OpenCore(HKEY key, const std::string *sub, REGSAM sam, PHKEY result) {
     auto snap = wa::reg::LoadHive(t.base.hive);
     if (!t.base.predefined && !KeyOf(*snap, t.base)) return ERROR_KEY_DELETED;
     if (!snap->root->Find(PhysicalPath(*snap, t.base.hive, t.logical, t.view))) return ERROR_FILE_NOT_FOUND;
-    OpenKey opened;
-    opened.hive = t.base.hive;
-    opened.path = t.logical;
-    opened.access = EffectiveAccess(sam);
-    opened.view = t.view;
-    *result = InsertKey(opened);
+    *result = InsertKey(t, sam);
     return ERROR_SUCCESS;
 }
 
@@ -233,61 +235,64 @@ LONG CreateCore(HKEY key, const std::string *sub, REGSAM sam, PHKEY result, LPDW
         });
         if (rc != ERROR_SUCCESS) return rc;
     }
-    OpenKey opened;
-    opened.hive = t.base.hive;
-    opened.path = t.logical;
-    opened.access = EffectiveAccess(sam);
-    opened.view = t.view;
-    *result = InsertKey(opened);
+    *result = InsertKey(t, sam);
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
 
+/* An open handle's key in the hive state that answers the call. */
+struct Located {
+    OpenKey key;
+    std::shared_ptr<const wa::reg::Snapshot> snap;
+    const Key *found = nullptr;
+};
+
 /* Finds the handle's key for a value operation, checking the access it needs. */
-LONG KeyForValues(HKEY key, REGSAM need, OpenKey *k, std::shared_ptr<const wa::reg::Snapshot> *snap,
-                  const Key **found) {
-    if (!LookupKey(key, k)) return ERROR_INVALID_HANDLE;
-    if ((k->access & need) != need) return ERROR_ACCESS_DENIED;
-    *snap = wa::reg::LoadHive(k->hive);
-    *found = KeyOf(**snap, *k);
-    if (!*found) return k->predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+LONG KeyForValues(HKEY key, REGSAM need, Located *at) {
+    if (!LookupKey(key, &at->key)) return ERROR_INVALID_HANDLE;
+    if ((at->key.access & need) != need) return ERROR_ACCESS_DENIED;
+    at->snap = wa::reg::LoadHive(at->key.hive);
+    at->found = KeyOf(*at->snap, at->key);
+    if (!at->found) return at->key.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+    return ERROR_SUCCESS;
+}
+
+/* Hands out value data by the size protocol of Reg*: *size gets the size needed,
+ * ERROR_MORE_DATA (and no bytes) when `data` is too small. */
+LONG CopyData(const std::string &bytes, LPBYTE data, LPDWORD size) {
+    const DWORD needed = static_cast<DWORD>(bytes.size());
+    if (data) {
+        if (*size < needed) {
+            *size = needed;
+            return ERROR_MORE_DATA;
+        }
+        if (needed) memcpy(data, bytes.data(), needed);
+    }
+    if (size) *size = needed;
     return ERROR_SUCCESS;
 }
 
 LONG QueryCore(HKEY key, const std::string &name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size,
                Charset cs) {
     if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
-    OpenKey k;
-    std::shared_ptr<const wa::reg::Snapshot> snap;
-    const Key *found = nullptr;
-    LONG rc = KeyForValues(key, KEY_QUERY_VALUE, &k, &snap, &found);
+    Located at;
+    const LONG rc = KeyForValues(key, KEY_QUERY_VALUE, &at);
     if (rc != ERROR_SUCCESS) return rc;
-    const wa::reg::Value *v = found->FindValue(name);
+    const wa::reg::Value *v = at.found->FindValue(name);
     if (!v) return ERROR_FILE_NOT_FOUND;
-    const std::string out = DataOut(*v, cs);
-    const DWORD needed = static_cast<DWORD>(out.size());
     if (type) *type = v->type;
-    if (data) {
-        if (*size < needed) {
-            *size = needed;
-            return ERROR_MORE_DATA;
-        }
-        if (needed) memcpy(data, out.data(), needed);
-    }
-    if (size) *size = needed;
-    return ERROR_SUCCESS;
+    return CopyData(DataOut(*v, cs), data, size);
 }
 
 LONG SetCore(HKEY key, const std::string &name, DWORD type, const BYTE *data, DWORD size, Charset cs) {
     if (!data && size != 0) return ERROR_NOACCESS;
     if (!ValidName(name)) return ERROR_INVALID_PARAMETER;
-    OpenKey k;
-    std::shared_ptr<const wa::reg::Snapshot> snap;
-    const Key *found = nullptr;
-    LONG rc = KeyForValues(key, KEY_SET_VALUE, &k, &snap, &found);
+    Located at;
+    const LONG rc = KeyForValues(key, KEY_SET_VALUE, &at);
     if (rc != ERROR_SUCCESS) return rc;
+    const OpenKey &k = at.key;
     const std::string stored = DataIn(type, data, size, cs);
-    const std::vector<std::string> physical = PhysicalPath(*snap, k.hive, k.path, k.view);
+    const std::vector<std::string> physical = PhysicalPath(*at.snap, k.hive, k.path, k.view);
     return wa::reg::ModifyHive(k.hive, [&](Key &root, bool *changed) -> LONG {
         Key *target = root.Find(physical);
         if (!target) return k.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
@@ -315,6 +320,15 @@ const Key *MachineKey(const wa::reg::Snapshot &snap, const std::string &keyPath)
     return snap.root->Find(parts);
 }
 
+/* The value `name` of the machine key `keyPath`, or null. */
+const wa::reg::Value *MachineValue(const wa::reg::Snapshot &snap, const std::string &keyPath,
+                                   const std::string &name) {
+    const Key *k = MachineKey(snap, keyPath);
+    return k ? k->FindValue(name) : nullptr;
+}
+
+bool IsText(const wa::reg::Value *v) { return v && (v->type == REG_SZ || v->type == REG_EXPAND_SZ); }
+
 /* A string value's text up to its first terminator. */
 std::string StringText(const std::string &data) {
     size_t units = data.size() / 2;
@@ -330,9 +344,8 @@ std::string StringText(const std::string &data) {
 const char kEnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
 bool Is64BitMachine(const wa::reg::Snapshot &machine) {
-    const Key *k = MachineKey(machine, kEnvironmentKey);
-    const wa::reg::Value *v = k ? k->FindValue("PROCESSOR_ARCHITECTURE") : nullptr;
-    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return false;
+    const wa::reg::Value *v = MachineValue(machine, kEnvironmentKey, "PROCESSOR_ARCHITECTURE");
+    if (!IsText(v)) return false;
     const std::string arch = StringText(v->data);
     return wa::reg::NamesEqual(arch, "AMD64") || wa::reg::NamesEqual(arch, "ARM64") ||
            wa::reg::NamesEqual(arch, "IA64");
@@ -346,17 +359,15 @@ namespace wa {
 
 bool ReadMachineString(const std::string &key, const std::string &name, std::string *value) {
     auto snap = reg::LoadHive(reg::HiveId::Machine);
-    const reg::Key *k = MachineKey(*snap, key);
-    const reg::Value *v = k ? k->FindValue(name) : nullptr;
-    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return false;
+    const reg::Value *v = MachineValue(*snap, key, name);
+    if (!IsText(v)) return false;
     if (value) *value = StringText(v->data);
     return true;
 }
 
 bool ReadMachineDword(const std::string &key, const std::string &name, DWORD *value) {
     auto snap = reg::LoadHive(reg::HiveId::Machine);
-    const reg::Key *k = MachineKey(*snap, key);
-    const reg::Value *v = k ? k->FindValue(name) : nullptr;
+    const reg::Value *v = MachineValue(*snap, key, name);
     if (!v || v->type != REG_DWORD || v->data.size() != 4) return false;
     if (value) {
         DWORD d = 0;
@@ -414,13 +425,12 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE *data,
 
 LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     const std::string n = NameFromAnsi(name);
-    OpenKey k;
-    std::shared_ptr<const wa::reg::Snapshot> snap;
-    const Key *found = nullptr;
-    LONG rc = KeyForValues(key, KEY_SET_VALUE, &k, &snap, &found);
+    Located at;
+    const LONG rc = KeyForValues(key, KEY_SET_VALUE, &at);
     if (rc != ERROR_SUCCESS) return rc;
-    if (!found->FindValue(n)) return ERROR_FILE_NOT_FOUND;
-    const std::vector<std::string> physical = PhysicalPath(*snap, k.hive, k.path, k.view);
+    if (!at.found->FindValue(n)) return ERROR_FILE_NOT_FOUND;
+    const OpenKey &k = at.key;
+    const std::vector<std::string> physical = PhysicalPath(*at.snap, k.hive, k.path, k.view);
     return wa::reg::ModifyHive(k.hive, [&](Key &root, bool *changed) -> LONG {
         Key *target = root.Find(physical);
         if (!target) return ERROR_KEY_DELETED;
@@ -457,13 +467,11 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR cls,
                    LPDWORD clsSize, PFILETIME lastWrite) {
     if (!name || !nameSize || reserved) return ERROR_INVALID_PARAMETER;
-    OpenKey k;
-    std::shared_ptr<const wa::reg::Snapshot> snap;
-    const Key *found = nullptr;
-    LONG rc = KeyForValues(key, KEY_ENUMERATE_SUB_KEYS, &k, &snap, &found);
+    Located at;
+    const LONG rc = KeyForValues(key, KEY_ENUMERATE_SUB_KEYS, &at);
     if (rc != ERROR_SUCCESS) return rc;
-    if (index >= found->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    const std::string ansi = NameToAnsi(found->subkeys[index]->name);
+    if (index >= at.found->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string ansi = NameToAnsi(at.found->subkeys[index]->name);
     if (*nameSize < ansi.size() + 1) return ERROR_MORE_DATA;
     memcpy(name, ansi.c_str(), ansi.size() + 1);
     *nameSize = static_cast<DWORD>(ansi.size());
@@ -484,29 +492,17 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
                    LPBYTE data, LPDWORD dataSize) {
     if (!name || !nameSize || reserved || (data && !dataSize)) return ERROR_INVALID_PARAMETER;
-    OpenKey k;
-    std::shared_ptr<const wa::reg::Snapshot> snap;
-    const Key *found = nullptr;
-    LONG rc = KeyForValues(key, KEY_QUERY_VALUE, &k, &snap, &found);
+    Located at;
+    const LONG rc = KeyForValues(key, KEY_QUERY_VALUE, &at);
     if (rc != ERROR_SUCCESS) return rc;
-    if (index >= found->values.size()) return ERROR_NO_MORE_ITEMS;
-    const wa::reg::Value &v = found->values[index];
+    if (index >= at.found->values.size()) return ERROR_NO_MORE_ITEMS;
+    const wa::reg::Value &v = at.found->values[index];
     const std::string ansi = NameToAnsi(v.name);
     if (*nameSize < ansi.size() + 1) return ERROR_MORE_DATA;
     memcpy(name, ansi.c_str(), ansi.size() + 1);
     *nameSize = static_cast<DWORD>(ansi.size());
     if (type) *type = v.type;
-    const std::string out = DataOut(v, Charset::Ansi);
-    const DWORD needed = static_cast<DWORD>(out.size());
-    if (data) {
-        if (*dataSize < needed) {
-            *dataSize = needed;
-            return ERROR_MORE_DATA;
-        }
-        if (needed) memcpy(data, out.data(), needed);
-    }
-    if (dataSize) *dataSize = needed;
-    return ERROR_SUCCESS;
+    return CopyData(DataOut(v, Charset::Ansi), data, dataSize);
 }
 
 LONG RegCloseKey(HKEY key) {
