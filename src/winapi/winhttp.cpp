@@ -281,12 +281,11 @@ DWORD ProcessHeader(Request &r, const std::string &name, const std::string &valu
     if (index >= 0 && (flags & WINHTTP_ADDREQ_FLAG_ADD_IF_NEW))
         return ERROR_WINHTTP_HEADER_ALREADY_EXISTS;
     if (flags & WINHTTP_ADDREQ_FLAG_REPLACE) {
-        if (index >= 0) {
+        /* An empty value removes the header. */
+        if (index >= 0)
             r.headers.erase(r.headers.begin() + index);
-            if (value.empty()) return 0;
-        } else if (!(flags & WINHTTP_ADDREQ_FLAG_ADD)) {
+        else if (!(flags & WINHTTP_ADDREQ_FLAG_ADD))
             return ERROR_WINHTTP_HEADER_NOT_FOUND;
-        }
         if (!value.empty()) r.headers.push_back({name, value});
         return 0;
     }
