@@ -282,10 +282,24 @@ int HexDigit(char c) {
     return -1;
 }
 
-bool StartsWithNoCase(const std::string &s, size_t pos, const char *prefix) {
+/* 1 to 8 hexadecimal digits and nothing else. */
+bool ParseHex32(const std::string &digits, uint32_t *value) {
+    if (digits.empty() || digits.size() > 8) return false;
+    uint32_t v = 0;
+    for (char c : digits) {
+        const int d = HexDigit(c);
+        if (d < 0) return false;
+        v = (v << 4) | static_cast<uint32_t>(d);
+    }
+    *value = v;
+    return true;
+}
+
+/* `prefix` is lower case. */
+bool StartsWithNoCase(const std::string &s, const char *prefix) {
     for (size_t k = 0; prefix[k]; ++k) {
-        if (pos + k >= s.size()) return false;
-        char c = s[pos + k];
+        if (k >= s.size()) return false;
+        char c = s[k];
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
         if (c != prefix[k]) return false;
     }
@@ -438,32 +452,21 @@ private:
             current_->SetValue(name, 1, Utf8ToUtf16Le(text) + std::string(2, '\0'));
             return true;
         }
-        if (StartsWithNoCase(rest, 0, "dword:")) {
-            const std::string digits = Trim(rest.substr(6));
-            if (digits.empty() || digits.size() > 8) return Error("dword: needs 1 to 8 hexadecimal digits");
+        if (StartsWithNoCase(rest, "dword:")) {
             uint32_t v = 0;
-            for (char c : digits) {
-                const int d = HexDigit(c);
-                if (d < 0) return Error("dword: needs 1 to 8 hexadecimal digits");
-                v = (v << 4) | static_cast<uint32_t>(d);
-            }
+            if (!ParseHex32(Trim(rest.substr(6)), &v)) return Error("dword: needs 1 to 8 hexadecimal digits");
             std::string data(4, '\0');
             for (int k = 0; k < 4; ++k) data[static_cast<size_t>(k)] = static_cast<char>((v >> (8 * k)) & 0xFF);
             current_->SetValue(name, 4, data);
             return true;
         }
-        if (StartsWithNoCase(rest, 0, "hex")) {
+        if (StartsWithNoCase(rest, "hex")) {
             size_t p = 3;
             DWORD type = 3;
             if (p < rest.size() && rest[p] == '(') {
                 const size_t close = rest.find(')', p);
-                if (close == std::string::npos || close == p + 1 || close - p - 1 > 8) return Error("malformed hex(type)");
-                type = 0;
-                for (size_t k = p + 1; k < close; ++k) {
-                    const int d = HexDigit(rest[k]);
-                    if (d < 0) return Error("malformed hex(type)");
-                    type = (type << 4) | static_cast<DWORD>(d);
-                }
+                if (close == std::string::npos || !ParseHex32(rest.substr(p + 1, close - p - 1), &type))
+                    return Error("malformed hex(type)");
                 p = close + 1;
             }
             if (p >= rest.size() || rest[p] != ':') return Error("':' expected after hex");
