@@ -68,6 +68,12 @@ std::mutex gCacheMutex;
 std::map<std::string, CacheEntry> gCache;
 std::atomic<unsigned> gTempCounter{0};
 
+/* Caches the state of the file at `path` (gCacheMutex held); a full cache is emptied first. */
+void Remember(const std::string &path, CacheEntry entry) {
+    if (gCache.size() >= kMaxCachedHives && gCache.find(path) == gCache.end()) gCache.clear();
+    gCache[path] = std::move(entry);
+}
+
 bool ReadAll(int fd, std::string *out) {
     out->clear();
     char buf[16384];
@@ -139,8 +145,7 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
     snap->errorLine = parsed.errorLine;
     snap->error = parsed.error;
     if (snap->corrupt) ReportCorrupt(*snap, "only the lines before it are read and the file is not written");
-    if (gCache.size() >= kMaxCachedHives && gCache.find(path) == gCache.end()) gCache.clear();
-    gCache[path] = CacheEntry{identity, std::move(bytes), snap};
+    Remember(path, CacheEntry{identity, std::move(bytes), snap});
     return snap;
 }
 
@@ -234,8 +239,7 @@ LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &
         snap->root = std::shared_ptr<const Key>(std::move(edited));
         snap->path = path;
         std::lock_guard<std::mutex> guard(gCacheMutex);
-        if (gCache.size() >= kMaxCachedHives && gCache.find(path) == gCache.end()) gCache.clear();
-        gCache[path] = CacheEntry{IdentityOf(st), std::move(text), snap};
+        Remember(path, CacheEntry{IdentityOf(st), std::move(text), snap});
     }
     return ERROR_SUCCESS;
 }
