@@ -279,6 +279,10 @@ extern "C" DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DW
     const char *text = nullptr;
     if (flags & FORMAT_MESSAGE_FROM_STRING) {
         text = static_cast<const char *>(source);
+        if (text == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
     } else if (flags & FORMAT_MESSAGE_FROM_SYSTEM) {
         if (!LanguageKnown(languageId)) {
             SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
@@ -291,10 +295,6 @@ extern "C" DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DW
         }
     } else {
         /* Message tables of other modules are not available here. */
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (text == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
