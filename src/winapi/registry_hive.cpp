@@ -155,12 +155,10 @@ std::string AnsiToUtf16Le(const char *text, size_t count) {
 
 std::string Utf16LeToAnsi(const std::string &bytes) {
     std::string out;
-    const std::string utf8 = Utf16LeToUtf8(bytes);
-    size_t i = 0;
-    while (i < utf8.size()) {
-        const int c = UnicodeToCp1252(DecodeUtf8(utf8, &i));
+    ForEachUtf16LeCodePoint(bytes, [&out](uint32_t cp) {
+        const int c = UnicodeToCp1252(cp);
         out.push_back(c < 0 ? '?' : static_cast<char>(c));
-    }
+    });
     return out;
 }
 
