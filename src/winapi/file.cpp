@@ -127,22 +127,11 @@ DWORD CopyHostFile(const std::string &from, const std::string &to, bool failIfEx
     for (;;) {
         const ssize_t n = read(in.get(), buf.data(), buf.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
+        if (n == 0) break;
+        if (n < 0 || !wa::WriteAll(out, buf.data(), static_cast<size_t>(n))) {
             result = wa::ErrnoToWin32(errno);
             break;
         }
-        if (n == 0) break;
-        ssize_t done = 0;
-        while (done < n) {
-            const ssize_t w = write(out, buf.data() + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0) {
-                result = wa::ErrnoToWin32(errno);
-                break;
-            }
-            done += w;
-        }
-        if (result != ERROR_SUCCESS) break;
     }
     if (result == ERROR_SUCCESS) {
         /* Windows keeps the last-write time of the source. */
@@ -164,6 +153,28 @@ bool HasBadNameChars(const std::string &windowsPath, size_t from) {
 }
 
 }  // namespace
+
+/* ---- Host writes --------------------------------------------------------------------------------- */
+
+namespace wa {
+
+bool WriteAll(int fd, const void *data, size_t size) {
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = EIO; /* a file that takes nothing more */
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace wa
 
 /* ---- File handles -------------------------------------------------------------------------------- */
 

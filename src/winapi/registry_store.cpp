@@ -86,17 +86,6 @@ bool ReadAll(int fd, std::string *out) {
     }
 }
 
-bool WriteAll(int fd, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 std::shared_ptr<const Snapshot> EmptySnapshot(HiveId id, const std::string &path) {
     auto snap = std::make_shared<Snapshot>();
     snap->root = std::make_shared<const Key>(HiveRootName(id));
@@ -227,7 +216,7 @@ LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &
     const std::string temp = path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(gTempCounter++);
     const int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (out < 0) return ERROR_CANTWRITE;
-    const bool written = WriteAll(out, text);
+    const bool written = WriteAll(out, text.data(), text.size());
     if (close(out) != 0 || !written || rename(temp.c_str(), path.c_str()) != 0) {
         unlink(temp.c_str());
         return ERROR_CANTWRITE;

@@ -76,6 +76,9 @@ private:
     int fd_ = -1;
 };
 
+/* Writes all `size` bytes, again after a signal; false with errno set on failure. */
+bool WriteAll(int fd, const void *data, size_t size);
+
 /* ---- UTF-8 (utf8.cpp) -------------------------------------------------------- */
 
 /* Appends the UTF-8 form of a code point; a surrogate or a value beyond U+10FFFF
