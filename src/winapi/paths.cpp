@@ -8,10 +8,11 @@
  *   "/any/path"    -> a POSIX absolute path: not re-rooted, only '\' becomes '/'
  *
  * '\' and '/' both separate components; "." and ".." are resolved by text, and
- * trailing dots and blanks of names dropped, as Windows does. Each component is looked up with its exact spelling first; when
- * that name is absent, the folder is searched for a name that matches without
- * regard to case. A component that matches nothing keeps the spelling it was
- * given (so that it can be created), and so do all components after it.
+ * trailing dots and blanks of names dropped, as Windows does. Each component is
+ * looked up with its exact spelling first; when that name is absent, the folder
+ * is searched for a name that matches without regard to case. A component that
+ * matches nothing keeps the spelling it was given (so that it can be created),
+ * and so do all components after it.
  */
 #include "winapi/wa_private.h"
 
