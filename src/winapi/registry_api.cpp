@@ -112,7 +112,6 @@ bool LookupKey(HKEY key, OpenKey *out) {
     return true;
 }
 
-
 /* ---- Text at the boundary ------------------------------------------------------------ */
 
 enum class Charset { Ansi, Wide };
