@@ -98,16 +98,12 @@ void ReportCorrupt(const Snapshot &snap, const char *consequence) {
             consequence);
 }
 
-/* The snapshot of an open hive file, from the cache when the file is unchanged.
- * `verifyBytes` forces a byte comparison even for a settled file. */
-std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &path, int fd, bool verifyBytes,
-                                               bool *readFailed) {
-    *readFailed = false;
+/* The snapshot of an open hive file, from the cache when the file is unchanged;
+ * null when the file cannot be read. `verifyBytes` forces a byte comparison even
+ * for a settled file. */
+std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &path, int fd, bool verifyBytes) {
     struct stat st;
-    if (fstat(fd, &st) != 0) {
-        *readFailed = true;
-        return nullptr;
-    }
+    if (fstat(fd, &st) != 0) return nullptr;
     const FileIdentity identity = IdentityOf(st);
     {
         std::lock_guard<std::mutex> lock(gCacheMutex);
@@ -116,10 +112,7 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
             return it->second.snapshot;
     }
     std::string bytes;
-    if (!ReadAll(fd, &bytes)) {
-        *readFailed = true;
-        return nullptr;
-    }
+    if (!ReadAll(fd, &bytes)) return nullptr;
     std::lock_guard<std::mutex> lock(gCacheMutex);
     auto it = gCache.find(path);
     if (it != gCache.end() && it->second.bytes == bytes) {
@@ -177,12 +170,9 @@ std::string HivePath(HiveId id) { return RootDir() + "/registry/" + HiveFileName
 
 std::shared_ptr<const Snapshot> LoadHive(HiveId id) {
     const std::string path = HivePath(id);
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return EmptySnapshot(id, path);
-    bool readFailed = false;
-    auto snap = SnapshotOfFile(id, path, fd, false, &readFailed);
-    close(fd);
-    return readFailed ? EmptySnapshot(id, path) : snap;
+    const FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::shared_ptr<const Snapshot> snap = fd ? SnapshotOfFile(id, path, fd.get(), false) : nullptr;
+    return snap ? snap : EmptySnapshot(id, path);
 }
 
 LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &change) {
@@ -192,16 +182,12 @@ LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &
     if (!lock.held()) return ERROR_CANTWRITE;
 
     std::shared_ptr<const Snapshot> current;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) return ERROR_CANTREAD;
-        current = EmptySnapshot(id, path);
-    } else {
-        bool readFailed = false;
-        current = SnapshotOfFile(id, path, fd, true, &readFailed);
-        close(fd);
-        if (readFailed) return ERROR_CANTREAD;
+    {
+        const FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd && errno != ENOENT) return ERROR_CANTREAD;
+        current = fd ? SnapshotOfFile(id, path, fd.get(), true) : EmptySnapshot(id, path);
     }
+    if (!current) return ERROR_CANTREAD;
     if (current->corrupt) {
         ReportCorrupt(*current, "the change is refused and the file is left as it is");
         return ERROR_REGISTRY_CORRUPT;
