@@ -1,8 +1,9 @@
 /* Test hooks of the stand-in's processes. Not part of Win32; tests only. */
 #pragma once
-#include "winapi/wa_types.h"
+#include "winapi/winapi.h"
 
-#ifndef _WIN32
+/* Only the stand-in has these hooks. */
+#ifdef WINAPI_STANDIN
 #ifdef __cplusplus
 #include <string>
 #include <vector>

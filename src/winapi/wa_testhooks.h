@@ -1,8 +1,9 @@
 /* Test hooks of the POSIX stand-in. Not part of Win32; tests and benchmarks only. */
 #pragma once
-#include "winapi/wa_types.h"
+#include "winapi/winapi.h"
 
-#ifndef _WIN32
+/* Only the stand-in has these hooks. */
+#ifdef WINAPI_STANDIN
 #ifdef __cplusplus
 #include <vector>
 

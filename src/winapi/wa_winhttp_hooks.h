@@ -5,9 +5,10 @@
  * Not part of WinHTTP; tests and benchmarks only.
  */
 #pragma once
-#include "winapi/wa_types.h"
+#include "winapi/winapi.h"
 
-#ifndef _WIN32
+/* Only the stand-in has these hooks. */
+#ifdef WINAPI_STANDIN
 #ifdef __cplusplus
 #include <stddef.h>
 
