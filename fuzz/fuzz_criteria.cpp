@@ -21,10 +21,10 @@ Vector *FuzzColumns()
         const struct {
             const char *name;
             uint8_t type;
-        } specs[] = {{"a", KEL_SQL_INT}, {"b", KEL_SQL_UNSIGNED_TINYINT}, {"c", KEL_SQL_FLOAT},
+        } kinds[] = {{"a", KEL_SQL_INT}, {"b", KEL_SQL_UNSIGNED_TINYINT}, {"c", KEL_SQL_FLOAT},
                      {"d", KEL_SQL_SHORT_CHAR}, {"e", KEL_SQL_DOUBLE}, {"f", KEL_SQL_SMALLINT}};
-        for (const auto &spec : specs)
-            AppendData(vector, CreateColumnDefn(spec.name, spec.type, nullptr, 0, 0, nullptr, nullptr, 0, 1, nullptr));
+        for (const auto &kind : kinds)
+            AppendData(vector, CreateColumnDefn(kind.name, kind.type, nullptr, 0, 0, nullptr, nullptr, 0, 1, nullptr));
         return vector;
     }();
     return columns;

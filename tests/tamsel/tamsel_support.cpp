@@ -40,14 +40,14 @@ void StoreTest::TearDown()
     ResetStore();
 }
 
-bool DefineTable(const char *name, std::initializer_list<ColumnSpec> columns,
+bool DefineTable(const char *name, std::initializer_list<ColumnShape> columns,
                  std::initializer_list<const char *> primaryKey)
 {
     Vector *vector = NewVector();
-    for (const ColumnSpec &spec : columns) {
-        ColumnDefn *column = CreateColumnDefn(spec.name, spec.type, spec.defaultText,
-                                              spec.defaultText != nullptr ? static_cast<int>(strlen(spec.defaultText)) : 0,
-                                              0, spec.generator, nullptr, 0, 1, nullptr);
+    for (const ColumnShape &shape : columns) {
+        ColumnDefn *column = CreateColumnDefn(shape.name, shape.type, shape.defaultText,
+                                              shape.defaultText != nullptr ? static_cast<int>(strlen(shape.defaultText)) : 0,
+                                              0, shape.generator, nullptr, 0, 1, nullptr);
         if (column == nullptr || !AppendData(vector, column))
             return false;
     }

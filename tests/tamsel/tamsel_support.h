@@ -40,7 +40,7 @@ protected:
     void TearDown() override;
 };
 
-struct ColumnSpec {
+struct ColumnShape {
     const char *name;
     uint8_t type;
     const char *defaultText = nullptr;
@@ -48,7 +48,7 @@ struct ColumnSpec {
 };
 
 /* Adds a definition with these columns and primary-key columns; true on success. */
-bool DefineTable(const char *name, std::initializer_list<ColumnSpec> columns,
+bool DefineTable(const char *name, std::initializer_list<ColumnShape> columns,
                  std::initializer_list<const char *> primaryKey = {});
 
 /* A row of texts converted per column type (nullptr gives NULL); added with AddNewRow. */
