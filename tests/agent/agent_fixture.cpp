@@ -29,6 +29,10 @@ Hive &Hive::SetText(const std::string &key, const std::string &name, const std::
     return Set(key, name, "\"" + escaped + "\"");
 }
 
+Hive &Hive::SetTextOrRemove(const std::string &key, const std::string &name, const char *text) {
+    return text != nullptr ? SetText(key, name, text) : Remove(key, name);
+}
+
 Hive &Hive::Remove(const std::string &key, const std::string &name) {
     for (auto &entry : keys_) {
         if (entry.first != key) continue;

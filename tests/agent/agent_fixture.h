@@ -24,6 +24,8 @@ public:
     Hive &Set(const std::string &key, const std::string &name, const std::string &regValue);
     Hive &SetText(const std::string &key, const std::string &name, const std::string &text);
     Hive &Remove(const std::string &key, const std::string &name);
+    /* The text value when `text` is given, no value at all when it is null. */
+    Hive &SetTextOrRemove(const std::string &key, const std::string &name, const char *text);
     std::string Render() const;
 
 private:

@@ -201,8 +201,7 @@ TEST_F(SettingsTest, ProtocolAndPortChoice) {
                      (c.securePort ? c.securePort : "(absent)"));
         ResetAgentSettings();
         Hive hive = CompleteAgentHive();
-        if (c.protocol) hive.SetText(SERVERINFO_KEY, "VTServerProtocol", c.protocol);
-        else hive.Remove(SERVERINFO_KEY, "VTServerProtocol");
+        hive.SetTextOrRemove(SERVERINFO_KEY, "VTServerProtocol", c.protocol);
         if (c.securePort) hive.SetText(SERVERINFO_KEY, "VTServerSecurePort", c.securePort);
         if (c.httpPort) hive.SetText(SERVERINFO_KEY, "VTServerPort", c.httpPort);
         WriteHive(hive);
@@ -229,8 +228,7 @@ TEST_F(SettingsTest, TransferRateNormalisationAndWriteBack) {
         SCOPED_TRACE(c.text ? c.text : "(absent)");
         ResetAgentSettings();
         Hive hive = CompleteAgentHive();
-        if (c.text) hive.SetText(AGENT_KEY, "DataTransferRate_KBps", c.text);
-        else hive.Remove(AGENT_KEY, "DataTransferRate_KBps");
+        hive.SetTextOrRemove(AGENT_KEY, "DataTransferRate_KBps", c.text);
         WriteHive(hive);
         ASSERT_EQ(0, InitializeAgentParameters());
         EXPECT_EQ(c.expectRate, gv_dataTransferRateKBps);
@@ -255,8 +253,7 @@ TEST_F(SettingsTest, DistributionRouteFlag) {
         SCOPED_TRACE(c.text ? c.text : "(absent)");
         ResetAgentSettings();
         Hive hive = CompleteAgentHive();
-        if (c.text) hive.SetText(AGENT_KEY, "EnableDSRoute", c.text);
-        else hive.Remove(AGENT_KEY, "EnableDSRoute");
+        hive.SetTextOrRemove(AGENT_KEY, "EnableDSRoute", c.text);
         WriteHive(hive);
         ASSERT_EQ(0, InitializeAgentParameters());
         EXPECT_EQ(c.expectRoute, gv_enableDSRoute);
@@ -362,8 +359,7 @@ TEST_F(SettingsTest, ChecksumFlag) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first ? c.first : "(absent)");
         Hive hive = CompleteAgentHive();
-        if (c.first) hive.SetText(AGENT_KEY, "EnableChecksum", c.first);
-        else hive.Remove(AGENT_KEY, "EnableChecksum");
+        hive.SetTextOrRemove(AGENT_KEY, "EnableChecksum", c.first);
         WriteHive(hive);
         EXPECT_EQ(c.second, IsChecksumEnabled());
     }
