@@ -9,7 +9,7 @@ packages=(
   flex bison
   g++-mingw-w64-i686 mingw-w64-i686-dev
   libcpp-httplib-dev tinyproxy openssl curl
-  msitools wixl python3
+  msitools wixl libmsi-dev libglib2.0-dev python3
 )
 
 missing=()

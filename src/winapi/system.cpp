@@ -1,8 +1,10 @@
 /*
  * Last error, time, thread and process ids, mutexes and waits, Sleep (with the
- * test recorder), system memory and the environment of the stand-in.
+ * test recorder and the wait scale), system memory and the environment of the
+ * stand-in.
  */
 #include "winapi/wa_private.h"
+#include "winapi/wa_process_hooks.h"
 #include "winapi/wa_testhooks.h"
 
 #include <atomic>
@@ -219,6 +221,9 @@ extern "C" void Sleep(DWORD milliseconds) {
         Recorded().push_back(milliseconds);
         return;
     }
+    /* The wait scale that shortens process waits shortens pauses too. */
+    const DWORD scale = wa_test::ProcessWaitScale();
+    if (scale > 1 && milliseconds != INFINITE) milliseconds /= scale;
     wa::RealSleep(milliseconds);
 }
 

@@ -33,7 +33,9 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR 
 BOOL ReleaseMutex(HANDLE mutex);
 
 /* Sleep goes through the test hook of wa_testhooks.h: when recording, it only
- * records the duration and returns at once. */
+ * records the duration and returns at once. Otherwise the duration is divided by
+ * the wait scale of process waits (wa_process.h, WINAPI_WAIT_SCALE), which never
+ * scales INFINITE. */
 void Sleep(DWORD milliseconds);
 
 /* The kernel's thread id (small, stable for the life of the thread). */

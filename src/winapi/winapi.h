@@ -22,6 +22,8 @@
 #include <lm.h>
 #include <dsgetdc.h>
 #include <wincrypt.h>
+#include <msi.h>
+#include <msiquery.h>
 #ifdef __cplusplus
 #include <string>
 /* Windows paths reach the C runtime unchanged. */
@@ -39,6 +41,7 @@ inline std::string WaCrtPath(const char *path) { return path ? path : ""; }
 #include "winapi/wa_net.h"
 #include "winapi/wa_crypt.h"
 #include "winapi/wa_locale.h"
+#include "winapi/wa_msi.h"
 #ifdef __cplusplus
 #include <string>
 /* A Windows path handed to the C runtime (fopen, mkdir...): translated to the

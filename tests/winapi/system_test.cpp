@@ -1,13 +1,17 @@
 // Handle table, mutexes across threads, the Sleep recorder, ids and time, the
 // environment and the run-time look-up of kernel32.
 #include "winapi/winapi.h"
+#include "winapi/wa_process_hooks.h"
 #include "winapi/wa_testhooks.h"
 
 #include "support/scratch_root.h"
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <set>
 #include <thread>
@@ -161,6 +165,30 @@ TEST(SleepRecorder, RecordsInsteadOfSleepingFromAnyThread) {
     EXPECT_EQ(wa_test::RecordedSleeps().size(), 403u);
     wa_test::ClearRecordedSleeps();
     EXPECT_TRUE(wa_test::RecordedSleeps().empty());
+}
+
+/* Whole-program tests shorten the pauses of retries through the same scale that
+ * shortens process waits; the recorder keeps the durations asked for. */
+TEST(SleepRecorder, WaitScaleShortensRealSleepsOnly) {
+    using Clock = std::chrono::steady_clock;
+    const auto secondsFor = [](DWORD milliseconds) {
+        const Clock::time_point start = Clock::now();
+        Sleep(milliseconds);
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    wa_test::SetProcessWaitScale(100000);
+    EXPECT_LT(secondsFor(600000), 5.0) << "ten minutes scaled to 6 ms";
+    wa_test::SetProcessWaitScale(0);
+    setenv("WINAPI_WAIT_SCALE", "60000", 1);
+    EXPECT_LT(secondsFor(90000), 5.0) << "90 s scaled to 1.5 ms through the environment";
+    wa_test::ClearRecordedSleeps();
+    wa_test::RecordSleeps(true);
+    Sleep(30000);
+    wa_test::RecordSleeps(false);
+    EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{30000}));
+    unsetenv("WINAPI_WAIT_SCALE");
+    EXPECT_GE(secondsFor(300), 0.29) << "no scale: the whole pause";
+    wa_test::ClearRecordedSleeps();
 }
 
 TEST(Identity, ThreadAndProcessIds) {
