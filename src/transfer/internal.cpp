@@ -184,6 +184,7 @@ void CloseTempFile(HANDLE *file)
 
 DWORD CheckDownloadAnswer(InternetRequestHandle *request, const DownloadTexts &texts, DWORD *contentLength)
 {
+    RecordRetryAfter(request);
     if (request->statusCode == 304) {
         LogInfo(texts.notModified, Printable(gv_lastModifiedTime));
         return RESULT_NOT_MODIFIED;

@@ -84,6 +84,10 @@ struct DownloadTexts {
     BodyLoopTexts body;
 };
 
+/* Remembers, for this thread, the Retry-After of an answer that is not a 200
+ * (LastRetryAfterSeconds, download_retry.h). */
+void RecordRetryAfter(InternetRequestHandle *request);
+
 /* The status of a download's first answer: 304 gives RESULT_NOT_MODIFIED and any
  * status but 200 is returned as it is; on 200 the Last-Modified time is recorded
  * (when enabled) and *contentLength read. 0, or the result (logged). */
