@@ -6,8 +6,22 @@
 #
 # Records, appended to $WINAPI_ROOT/msiexec-runs.log: the command line exactly as
 # given, the current directory (Windows form and host folder) and the outcome.
-# MSIEXEC_EXIT_CODE (default 0) sets the exit code it reports, e.g. 3010.
+# MSIEXEC_EXIT_CODE (default 0) sets the exit code it reports, e.g. 3010; a list
+# such as "1618 1618 0" gives the n-th run the n-th code (the last one repeats). A
+# run that reports 1618 (another installation in progress) installs nothing.
 runs="$WINAPI_ROOT/msiexec-runs.log"
+count="$WINAPI_ROOT/msiexec-count"
+run=$(( $(cat "$count" 2>/dev/null || echo 0) + 1 ))
+echo "$run" > "$count"
+set -- ${MSIEXEC_EXIT_CODE:-0} -- "$@"
+code=$1
+n=1
+while [ "$1" != "--" ]; do
+    [ "$n" -le "$run" ] && code=$1
+    n=$(( n + 1 ))
+    shift
+done
+shift
 # printf, not echo: a shell's echo may expand the backslashes of Windows paths.
 {
     printf 'command line: %s\n' "$WINAPI_COMMAND_LINE"
@@ -39,6 +53,7 @@ drive=$(printf '%s' "$package" | cut -c1 | tr 'A-Z' 'a-z')
 rest=$(printf '%s' "$package" | cut -c3- | tr '\\' '/')
 host="$WINAPI_ROOT/drive_$drive$rest"
 [ -f "$host" ] || exit_code 1619 "package cannot be opened: $host"
+[ "$code" != 1618 ] || exit_code 1618 "another installation is in progress"
 
 # The product's language group is the install language in decimal.
 hive="$WINAPI_ROOT/registry/HKLM.reg"
@@ -48,4 +63,4 @@ group=$(printf '%d' "0x$lang")
 setup="$WINAPI_ROOT/drive_c/ProgramData/Adobe/Setup/{AC76BA86-7AD7-$group-7B44-AA1000000001}"
 mkdir -p "$setup" && cp "$host" "$setup/AcroRead.msi" || exit_code 1603 "cannot cache the package"
 printf 'cached:       %s\n' "C:\\ProgramData\\Adobe\\Setup\\{AC76BA86-7AD7-$group-7B44-AA1000000001}\\AcroRead.msi" >> "$runs"
-exit_code "${MSIEXEC_EXIT_CODE:-0}" "installed"
+exit_code "$code" "installed"

@@ -32,6 +32,12 @@ DWORD LimitMilliseconds(int minutes) {
 }  // namespace
 
 DWORD execute(const char *workingDirectory, const char *commandLine, char **remarks, int minutes, int show) {
+    return executeWithExitCode(workingDirectory, commandLine, remarks, minutes, show, NULL);
+}
+
+DWORD executeWithExitCode(const char *workingDirectory, const char *commandLine, char **remarks, int minutes,
+                          int show, DWORD *exitCode) {
+    if (exitCode != NULL) *exitCode = STILL_ACTIVE;
     LogDebug("@@@@@@@@ Inside execute Method @@@@@@@@ \n");
 
     const bool haveDirectory = workingDirectory != NULL && workingDirectory[0] != '\0';
@@ -111,16 +117,17 @@ DWORD execute(const char *workingDirectory, const char *commandLine, char **rema
                              static_cast<int>(GetLastError()));
                 }
             } else if (wait == WAIT_OBJECT_0) {
-                DWORD exitCode = 0;
-                if (!GetExitCodeProcess(process.get(), &exitCode)) {
+                DWORD programExit = 0;
+                if (!GetExitCodeProcess(process.get(), &programExit)) {
                     result = GetLastError();
                     LogInfo("execute : Unable to find the exit code for the application and the error code is : %d \n",
                             static_cast<int>(result));
                     remark = GetErrorText(result);
                 } else {
-                    remark = GetErrorText(exitCode);
-                    LogInfo("execute : Exit code for the application : %d \n", static_cast<int>(exitCode));
-                    result = FoldExitCode(exitCode);
+                    remark = GetErrorText(programExit);
+                    LogInfo("execute : Exit code for the application : %d \n", static_cast<int>(programExit));
+                    result = FoldExitCode(programExit);
+                    if (exitCode != NULL) *exitCode = programExit;
                 }
             } else {
                 /* The wait itself failed: its error is the result, and the remark is

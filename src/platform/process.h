@@ -14,3 +14,10 @@
  * While the program runs, the working directory is the whole process's current
  * directory: two calls with working directories must not overlap. */
 DWORD execute(const char *workingDirectory, const char *commandLine, char **remarks, int minutes, int show);
+
+/* execute, and *exitCode (when given) receives the program's exit code as it
+ * returned it, before folding (3010 stays 3010); STILL_ACTIVE (259) when no exit
+ * code was read (the program did not start, was not waited for, or was
+ * terminated at the limit). */
+DWORD executeWithExitCode(const char *workingDirectory, const char *commandLine, char **remarks, int minutes,
+                          int show, DWORD *exitCode);

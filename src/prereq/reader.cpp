@@ -4,9 +4,10 @@
 #include "agent/osinfo.h"
 #include "log/log.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "platform/registry.h"
-#include "transfer/routing.h"
+#include "prereq/installer_run.h"
+#include "prereq/package_check.h"
+#include "transfer/download_retry.h"
 #include "util/strings.h"
 #include "winapi/winapi.h"
 
@@ -219,7 +220,7 @@ int InstallReaderBase(void) {
     const std::string storePath = Format("\\store\\%s", packageName);
     const std::string packagePath = Format("%s\\patches\\%s", gv_agentInstallDir, packageName);
 
-    if (AgentDownloadFile(storePath.c_str(), packagePath.c_str(), false) != 0) {
+    if (AgentDownloadFileWithRetries(storePath.c_str(), packagePath.c_str(), false) != 0) {
         LogInfo("\t Error occured while downloading the Patch : %s \n", packagePath.c_str());
         free(packageName);
         return -1;
@@ -236,6 +237,13 @@ int InstallReaderBase(void) {
     const std::string productKey = Format(kSourceListKeyFormat, PackedForm(langId).c_str());
     LogInfo("productKey : %s\n", productKey.c_str());
 
+    /* Nothing is registered or run for a file that is not the package. */
+    if (CheckReaderPackage(packagePath.c_str(), langId) != 0) {
+        free(langId);
+        free(packageName);
+        return -1;
+    }
+
     /* Each write creates its key; a failed write does not stop the others. */
     SetRegistryValue(HKEY_LOCAL_MACHINE, productId.c_str(), "InstallSource", patchesFolder.c_str(), REG_SZ);
     SetRegistryValue(HKEY_LOCAL_MACHINE, productKey.c_str(), "LastUsedSource", patchesFolder.c_str(), REG_SZ);
@@ -248,9 +256,7 @@ int InstallReaderBase(void) {
     if (status == ERROR_SUCCESS) {
         const std::string msiexec = Format("%s\\system32\\msiexec.exe", windowsDirectory.c_str());
         const std::string commandLine = Format("%s /i \"%s\" /qn", msiexec.c_str(), packagePath.c_str());
-        char *remarks = NULL;
-        status = execute(patchesFolder.c_str(), commandLine.c_str(), &remarks, kMsiexecMinutes, 0);
-        free(remarks);
+        status = RunReaderInstaller(patchesFolder.c_str(), commandLine.c_str(), kMsiexecMinutes);
     }
     LogInfo("Adobe 10.1.0 installation status : %d\n", static_cast<int>(status));
 

@@ -9,10 +9,12 @@
 int IsReaderSourceAvailable(void);
 
 /* Downloads the base package for the machine's install language into the agent's
- * patches folder, points the product's Installer registration at it and runs
- * msiexec on it (100-minute limit). 0 when it ran to the end, whatever msiexec
- * reported; -1 when the download failed or the agent install directory is not known
- * (nothing is then written or run). */
+ * patches folder (transient failures tried again), checks that it is that package,
+ * points the product's Installer registration at it and runs msiexec on it
+ * (100-minute limit, runs again while another installation is in progress). 0 when
+ * it ran to the end, whatever msiexec reported; -1 when the download failed, the
+ * file was not the package (it is then removed) or the agent install directory is
+ * not known (nothing is then written or run). */
 int InstallReaderBase(void);
 
 /* New heap string (free()): "300297-AdbeRdr1010_<language>_<country>.msi" for the

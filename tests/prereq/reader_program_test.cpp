@@ -2,6 +2,7 @@
  * a store server on 127.0.0.1, the demo's stand-in msiexec.exe. */
 #include "prereq/reader_test_support.h"
 #include "support/http_server.h"
+#include "support/reader_package.h"
 
 #include <gtest/gtest.h>
 
@@ -85,8 +86,16 @@ protected:
         chmod(msiexec.c_str(), 0755);
     }
 
-    vt_test::ProcessResult Run(const std::vector<std::string> &env = {}) {
+    /* Pauses and process waits run 1000 times faster: the retries' 1 s is 1 ms. */
+    vt_test::ProcessResult Run(std::vector<std::string> env = {}) {
+        env.push_back("WINAPI_WAIT_SCALE=1000");
         return vt_test::RunProgram(VT_PREREQ_EXE, {"-p", "PATCH-1"}, env);
+    }
+
+    /* The store serves `bytes` under the package name; returns them. */
+    std::string ServePackage(const std::string &package, const std::string &bytes) {
+        server.Serve("GET", "/store/" + package, vt_test::CannedResponse::Text(200, bytes));
+        return bytes;
     }
 
     /* The log without time stamps and thread ids. */
@@ -111,7 +120,7 @@ protected:
 TEST_F(ReaderProgramTest, RepairsTheSourceThenFindsItAvailable) {
     machine.wow64 = true;
     const std::string package = "300297-AdbeRdr1010_en_US.msi";
-    server.Serve("GET", "/store/" + package, vt_test::CannedResponse::Generated(3000));
+    const std::string msi = ServePackage(package, vt_test::ReaderPackage("1033", "10.1.0"));
     Prepare("1033", "3301");
 
     vt_test::ProcessResult first = Run();
@@ -128,12 +137,14 @@ TEST_F(ReaderProgramTest, RepairsTheSourceThenFindsItAvailable) {
                 "[INFO] String from Registry : 0409 and Integer after Conversion : 1033\n",
                 "[INFO] szLangId : 1033\n", "[INFO] productId : " + ProductIdKey("1033") + "\n",
                 "[INFO] productKey : " + SourceListKey("3301") + "\n",
+                "[INFO] CheckReaderPackage : " + packagePath +
+                    " is ProductCode {AC76BA86-7AD7-1033-7B44-AA1000000001} ProductVersion 10.1.0, as expected \n",
                 "[INFO] execute : Executing Application Source : " + commandLine + " \n",
                 "[INFO] execute : Set Working Directory : " + std::string(kPatches) + " \n",
                 "[INFO] execute : Exit code for the application : 0 \n",
                 "[INFO] Adobe 10.1.0 installation status : 0\n",
                 "[INFO] Returning from Kestrinst with errorcode : 0\n"}));
-    EXPECT_EQ(ReadWholeFile(root.Host(packagePath)), vt_test::GeneratedBytes(0, 3000));
+    EXPECT_EQ(ReadWholeFile(root.Host(packagePath)), msi);
 
     /* "InstallSource" through the default (32-bit) view, the source list (shared
      * Classes) with "PackageName" through the 64-bit view. */
@@ -180,31 +191,93 @@ TEST_F(ReaderProgramTest, DownloadFailuresChangeNothing) {
     }
 }
 
-TEST_F(ReaderProgramTest, InstallerOutcomeShowsOnlyInTheStatusLine) {
-    server.Serve("GET", "/store/300297-AdbeRdr1010_en_US.msi", vt_test::CannedResponse::Generated(100));
+TEST_F(ReaderProgramTest, InstallerOutcomeShowsInTheStatusLineAndARestartIsAnnounced) {
+    ServePackage("300297-AdbeRdr1010_en_US.msi", vt_test::ReaderPackage("1033", "10.1.0"));
     const struct {
-        const char *exitCode;
+        const char *exitCodes;  // one per msiexec run
+        const char *lastExitCode;
         const char *status;
-    } cases[] = {{"3010", "0"}, {"1641", "0"}, {"1603", "1603"}};
+        size_t runs;
+        bool restart;
+    } cases[] = {{"3010", "3010", "0", 1, true},
+                 {"1641", "1641", "0", 1, true},
+                 {"1603", "1603", "1603", 1, false},
+                 {"1618 1618 3010", "3010", "0", 3, true},
+                 {"1618", "1618", "1618", 4, false}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.exitCode);
+        SCOPED_TRACE(c.exitCodes);
         Prepare("1033", "3301");
         std::remove(root.Host(SetupFolder("1033") + "\\AcroRead.msi").c_str());  // left by the previous case
+        std::remove((root.path() + "/msiexec-count").c_str());
+        vt_test::WriteWholeFile(root.path() + "/msiexec-runs.log", "");
         vt_test::WriteWholeFile(root.Host("C:\\Vantrel Agent\\logs\\rozedidavevazez.log"), "");
-        vt_test::ProcessResult r = Run({std::string("MSIEXEC_EXIT_CODE=") + c.exitCode});
+        vt_test::ProcessResult r = Run({std::string("MSIEXEC_EXIT_CODE=") + c.exitCodes});
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_TRUE(LinesInOrder(Log(), {std::string("[INFO] execute : Exit code for the application : ") +
-                                             c.exitCode + " \n",
-                                         std::string("[INFO] Adobe 10.1.0 installation status : ") + c.status + "\n",
-                                         "[INFO] Returning from Kestrinst with errorcode : 0\n"}));
+        std::vector<std::string> lines = {std::string("[INFO] execute : Exit code for the application : ") +
+                                          c.lastExitCode + " \n"};
+        const std::string restart = std::string("needs a restart of the computer to complete (msiexec exit code ") +
+                                    c.lastExitCode + ") \n";
+        if (c.restart) lines.push_back("[INFO] InstallReaderBase : The installation " + restart);
+        lines.push_back(std::string("[INFO] Adobe 10.1.0 installation status : ") + c.status + "\n");
+        lines.push_back("[INFO] Returning from Kestrinst with errorcode : 0\n");
+        EXPECT_TRUE(LinesInOrder(Log(), lines));
+        EXPECT_EQ(r.out.find("restart") != std::string::npos, c.restart) << r.out;
+        if (c.restart) {
+            EXPECT_NE(r.out.find(std::string("Reader 10.1.0 installation needs a restart of the computer (msiexec "
+                                             "exit code ") +
+                                 c.lastExitCode + ")\n"),
+                      std::string::npos)
+                << r.out;
+        }
+        size_t runs = 0;
+        const std::string record = MsiexecRuns();
+        for (size_t at = record.find("command line:"); at != std::string::npos; at = record.find("command line:", at + 1))
+            ++runs;
+        EXPECT_EQ(runs, c.runs) << record;
         /* The registration is written before msiexec runs, whatever it reports. */
         EXPECT_EQ(ReadValue(SourceListKey("3301"), "LastUsedSource"), kPatches);
-        vt_test::WriteWholeFile(root.path() + "/msiexec-runs.log", "");
+    }
+}
+
+TEST_F(ReaderProgramTest, AFileThatIsNotThePackageIsRemovedAndNothingIsRegisteredOrRun) {
+    const std::string package = "300297-AdbeRdr1010_en_US.msi";
+    const std::string right = vt_test::ReaderPackage("1033", "10.1.0");
+    const std::string expected = "expected ProductCode {AC76BA86-7AD7-1033-7B44-AA1000000001} ProductVersion 10.1.0";
+    const struct {
+        const char *what;
+        std::string body;
+        std::string found;
+    } cases[] = {
+        {"a proxy's HTML page", "<html><head><title>Sign in</title></head><body>Proxy login</body></html>\n",
+         "no Windows Installer database (MsiOpenDatabaseA error 110)"},
+        {"a truncated package", right.substr(0, right.size() * 2 / 3),
+         "no Windows Installer database (MsiOpenDatabaseA error 110)"},
+        {"the German package", vt_test::ReaderPackage("1031", "10.1.0"),
+         "ProductCode {AC76BA86-7AD7-1031-7B44-AA1000000001} ProductVersion 10.1.0"},
+        {"version 10.0.0", vt_test::ReaderPackage("1033", "10.0.0"),
+         "ProductCode {AC76BA86-7AD7-1033-7B44-AA1000000001} ProductVersion 10.0.0"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ServePackage(package, c.body);
+        Prepare("1033", "3301");
+        vt_test::WriteWholeFile(root.Host("C:\\Vantrel Agent\\logs\\rozedidavevazez.log"), "");
+        vt_test::ProcessResult r = Run();
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::string path = std::string(kPatches) + "\\" + package;
+        EXPECT_TRUE(LinesInOrder(Log(), {"[INFO] productKey : " + SourceListKey("3301") + "\n",
+                                         "[ERROR] CheckReaderPackage : " + path +
+                                             " is not the Reader base package: found " + c.found + ", " + expected +
+                                             "; the file is removed \n"}));
+        EXPECT_EQ(Log().find("Returning from Kestrinst"), std::string::npos);
+        ExpectNothingChanged("1033", "3301");
+        const std::string folder = root.Host(kPatches);
+        EXPECT_EQ(vt_test::RunProgram("/bin/sh", {"-c", "ls -A \"$0\"", folder}).out, "") << "files left behind";
     }
 }
 
 TEST_F(ReaderProgramTest, WithoutAWindowsDirectoryNothingRunsAndTheStatusIsAFailure) {
-    server.Serve("GET", "/store/300297-AdbeRdr1010_en_US.msi", vt_test::CannedResponse::Generated(100));
+    ServePackage("300297-AdbeRdr1010_en_US.msi", vt_test::ReaderPackage("1033", "10.1.0"));
     Prepare("1033", "3301");
     /* A Windows directory too long for any MAX_PATH buffer. */
     root.WriteHive(Hive(machine, "1033", "3301") + Key("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion") +
@@ -233,7 +306,7 @@ TEST_F(ReaderProgramTest, ThrottledDownloadNeedsAnExistingPatchesFolder) {
 TEST_F(ReaderProgramTest, GermanMachineUsesItsOwnPackageAndKeys) {
     machine.language = "0407";
     const std::string package = "300297-AdbeRdr1010_de_DE.msi";
-    server.Serve("GET", "/store/" + package, vt_test::CannedResponse::Generated(1000));
+    ServePackage(package, vt_test::ReaderPackage("1031", "10.1.0"));
     Prepare("1031", "1301");
     vt_test::ProcessResult r = Run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
