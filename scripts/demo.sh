@@ -66,13 +66,14 @@ package="300297-AdbeRdr1010_en_US.msi"
 work="$root/msi-build"
 mkdir -p "$work"
 head -c 1048576 /dev/urandom > "$work/payload.dat"
-if command -v wixl >/dev/null 2>&1 &&
-   (cd "$work" && wixl -o "$store/$package" "$repo/scripts/demo/reader_base.wxs") >/dev/null 2>&1; then
-    made="a real MSI made with wixl"
-else
-    cp "$work/payload.dat" "$store/$package"
-    made="a placeholder file (wixl not available)"
+# The repair checks the package's ProductCode and ProductVersion before it registers
+# or runs anything, so the store serves a real Installer database.
+if ! (cd "$work" && wixl -D LanguageGroup=1033 -D ProductVersion=10.1.0 -o "$store/$package" \
+        "$repo/scripts/demo/reader_base.wxs"); then
+    echo "demo: wixl could not build the package (scripts/setup.sh installs it)" >&2
+    exit 1
 fi
+made="an Installer database made with wixl (ProductCode {AC76BA86-7AD7-1033-7B44-AA1000000001}, ProductVersion 10.1.0)"
 
 python3 "$repo/scripts/demo/store_server.py" --store "$store" --port-file "$root/store.port" \
     --log "$root/store-requests.log" &
@@ -219,6 +220,7 @@ section "Installer registration after run 2"
 installer_keys
 
 section "Summary"
+echo "package check: $(grep -h 'CheckReaderPackage' "$logfile" | sed 's/^\[ [^]]* \] \[ [0-9]* \] //' | head -n 1)"
 echo "run 1: exit code $rc1, $req1 store request(s), msiexec started $( [ "$msi1" -gt 0 ] && echo yes || echo no)"
 echo "run 2: exit code $rc2, $req2 store request(s), msiexec started $( [ "$msi2" -gt 0 ] && echo yes || echo no)"
 echo "machine root left for inspection: $root"
