@@ -3,11 +3,12 @@
  * read with a small scanner of our own instead of sscanf: the same layouts
  * ("%d", "%s", "%3s", "%c", literal characters and white space), but a text
  * field longer than kMaxField makes the layout fail instead of overrunning a
- * buffer, and numbers wrap modulo 2^32 instead of overflowing.
+ * buffer, and so does a number outside the range of an int.
  */
 #include "util/datetime.h"
 
 #include <ctype.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -57,9 +58,11 @@ int ScanFields(const char *text, const char *layout, ...) {
             const bool negative = *in == '-';
             if (*in == '-' || *in == '+') ++in;
             if (!isdigit(*in)) break;
-            unsigned int value = 0;
-            while (isdigit(*in)) value = value * 10u + static_cast<unsigned>(*in++ - '0');
-            *va_arg(args, int *) = static_cast<int>(negative ? 0u - value : value);
+            const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+            long long value = 0;
+            while (isdigit(*in) && value <= limit) value = value * 10 + (*in++ - '0');
+            if (value > limit) break;
+            *va_arg(args, int *) = static_cast<int>(negative ? -value : value);
         } else {  // 's'
             while (isspace(*in)) ++in;
             size_t n = 0;
@@ -146,28 +149,28 @@ struct tm *ParseDateTime(const char *text) {
     if (when == nullptr) return nullptr;
     char weekday[kMaxField + 1], month[kMaxField + 1], zone[kMaxField + 1];
     int year = 0, monthIndex = -1;
-    bool matched = false;
+    bool matched = false, fromYear1900 = true;
     if (ScanFields(text, kRfc1123Layout, weekday, &when->tm_mday, month, &year, &when->tm_hour, &when->tm_min,
                    &when->tm_sec, zone) == 8) {
         monthIndex = ParseMonth(month);
-        when->tm_year = year - 1900;
         matched = true;
     } else if (ScanFields(text, kRfc850Layout, weekday, &when->tm_mday, month, &year, &when->tm_hour, &when->tm_min,
                           &when->tm_sec, zone) == 8) {
         monthIndex = ParseMonth(month);
         /* Kept as written: a two-digit 94 already counts from 1900. */
-        when->tm_year = year;
+        fromYear1900 = false;
         matched = true;
     } else if (ScanFields(text, kAsctimeLayout, weekday, month, &when->tm_mday, &when->tm_hour, &when->tm_min,
                           &when->tm_sec, &year) == 7) {
         monthIndex = ParseMonth(month);
-        when->tm_year = year - 1900;
         matched = true;
     }
-    if (!matched || monthIndex < 0) {
+    /* A year that cannot be counted from 1900 is as malformed as a wrong month. */
+    if (!matched || monthIndex < 0 || (fromYear1900 && year < INT_MIN + 1900)) {
         free(when);
         return nullptr;
     }
+    when->tm_year = fromYear1900 ? year - 1900 : year;
     when->tm_mon = monthIndex;
     return when;
 }

@@ -53,7 +53,8 @@ TEST(DateAndTimeText, OctetsAndTextRoundTripInBothForms) {
 }
 
 TEST(DateAndTimeText, OtherFieldAndOctetCountsGiveNothingAndLeaveTheCountAlone) {
-    for (const char *text : {"2012-1-15", "2012-1-15,10:30:0", "2012-1-15,10:30:0.5,+", "2012-1-15,10:30:0.5,+5",
+    for (const char *text : {"2012-1-15", "2012-1-15,10:30:0", "2012-1-15,10:30:0.99999999999",
+                             "2012-1-15,10:30:0.5,+", "2012-1-15,10:30:0.5,+5",
                              "2012-1-15,10:30:0.5,+5:", "", "x", "2012/1/15,10:30:0.5"}) {
         SCOPED_TRACE(text);
         int count = -7;
@@ -113,6 +114,12 @@ TEST(HttpDate, TheThreeLayoutsAndTheirMalformedNeighbours) {
         {"Sunday, 06-Nov-94 08:49:37 " + std::string(4000, 'Z'), false, {}},
         {long20 + " Nov  6 08:49:37 1994", false, {}},
         {"Sun " + std::string(20, 'N') + "  6 08:49:37 1994", false, {}},
+        /* Numbers beyond an int, and a year that cannot be counted from 1900. */
+        {"Sun Nov  6 08:49:37 19940000000000000000000000000001", false, {}},
+        {"Sun, 06 Nov 2147483648 08:49:37 GMT", false, {}},
+        {"Sun, 06 Nov 2147483647 08:49:37 GMT", true, {6, 10, 2147483647 - 1900, 8, 49, 37}},
+        {"Sun Nov  6 08:49:37 -2147483647", false, {}},
+        {"Sunday, 06-Nov--2147483648 08:49:37 GMT", true, {6, 10, -2147483647 - 1, 8, 49, 37}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text.substr(0, 60));
