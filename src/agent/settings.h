@@ -6,7 +6,8 @@
  */
 #pragma once
 #include "winapi/winapi.h"
-#include "log/log.h"          /* gv_agentInstallDir */
+#include "agent/agent_log.h"  /* gv_agentInstallDir */
+#include "log/log.h"
 #include "platform/registry.h" /* gv_isWow64, VT_AGENT_KEY */
 
 #include "agent/machine.h"
@@ -54,7 +55,7 @@ extern char *gv_mspName;
 extern char *gv_customerName;
 extern char *gv_customerId;
 extern char *gv_vtProductCode;     /* "RERI" initially */
-/* gv_agentInstallDir: declared in log/log.h. */
+/* gv_agentInstallDir: declared in agent/agent_log.h. */
 extern char *gv_remoteOfficeName;
 extern char *gv_remoteOfficeId;
 extern char *gv_remoteOfficeMgmt;  /* "NO" initially */

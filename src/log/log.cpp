@@ -27,7 +27,6 @@
 #endif
 
 FILE *gv_logFilePtr = nullptr;
-char *gv_agentInstallDir = nullptr;
 
 namespace {
 

@@ -10,11 +10,6 @@
 
 /* The log stream; empty means no log, and every write returns at once. */
 extern FILE *gv_logFilePtr;
-/* The agent install directory: read first by OpenAgentLog, read again by the
- * settings loader. */
-extern char *gv_agentInstallDir;
-/* "VTEventEnabled" as read by InitAgentLog (1 when absent). */
-extern unsigned int gv_vtEventEnabled;
 
 /* Level operations: "[INFO]" from level 1, "[ERROR]" from 2, "[DEBUG]" from 3,
  * "[TRACE]" from 4. */
@@ -23,8 +18,6 @@ void LogError(const char *format, ...) VT_PRINTF_LIKE(1, 2);
 void LogDebug(const char *format, ...) VT_PRINTF_LIKE(1, 2);
 void LogTrace(const char *format, ...) VT_PRINTF_LIKE(1, 2);
 
-int OpenAgentLog(const char *fileName);
-int InitAgentLog(const char *fileName, const char *directory, int openMode);
 bool InitLogDefaults(void);
 bool SetLogParameters(const char *fileName, const char *directory, int level);
 bool SetLogFileName(const char *fileName);

@@ -6,6 +6,7 @@
  */
 #include <stdlib.h>
 
+#include "agent/agent_log.h"
 #include "agent/settings.h"
 #include "log/log.h"
 #include "prereq/reader.h"

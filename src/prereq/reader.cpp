@@ -1,6 +1,7 @@
 /* The Reader 10.1.0 base installation: source check and repair. */
 #include "prereq/reader.h"
 
+#include "agent/agent_log.h"
 #include "agent/osinfo.h"
 #include "log/log.h"
 #include "platform/files.h"

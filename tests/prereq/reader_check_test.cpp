@@ -1,5 +1,6 @@
 /* The Reader source check, the install language and the package name, against
  * hive fixtures of the emulated machine. */
+#include "agent/agent_log.h"
 #include "platform/registry.h"
 #include "prereq/reader.h"
 #include "prereq/reader_test_support.h"

@@ -6,12 +6,14 @@
 
 #include <string>
 
+#include "agent/agent_log.h"
 #include "log/log.h"
 #include "platform/registry.h"
 #include "util/locks.h"
 #include "util/strings.h"
 #include "winapi/winapi.h"
 
+char *gv_agentInstallDir = nullptr;
 unsigned int gv_vtEventEnabled = 1;
 
 namespace {

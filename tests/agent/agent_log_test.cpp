@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/agent_log.h"
 #include "log/log.h"
 #include "support/scratch_root.h"
 
