@@ -4,7 +4,8 @@
  *
  * One system mutex guards the held list and is held only for one walk of it.
  * A caller that finds its address busy polls again after a sleep that grows with
- * every wait anywhere in the process (the back-off delay is shared and never reset).
+ * every poll of that one wait; each new wait starts again from the shortest sleep,
+ * so a process that once met contention does not sleep longer ever after.
  * Locks are not owned by threads and are not re-entrant.
  */
 #include "util/locks.h"
@@ -27,9 +28,6 @@ struct HeldNode {
 /* The registry mutex and the list it guards. */
 std::atomic<HANDLE> g_registryMutex{nullptr};
 HeldNode *g_heldHead = nullptr;
-
-/* The last wait interval handed out, in microseconds. */
-std::atomic<int> g_backoffDelay{0};
 
 /*
  * Creates the registry mutex once. A second creation would let two threads walk
@@ -85,21 +83,10 @@ unsigned char Release(const void *object) {
     return VT_LOCK_BUSY;
 }
 
-/* Next back-off delay: 10 microseconds more than the last one handed out (a
- * delay of -10 becomes 10). It stops growing at the largest value instead of
- * overflowing into negative sleeps. */
-int NextBackoffDelay() {
-    int current = g_backoffDelay.load();
-    int next;
-    do {
-        if (current == -10)
-            next = 10;
-        else if (current > INT_MAX - 10)
-            next = INT_MAX;
-        else
-            next = current + 10;
-    } while (!g_backoffDelay.compare_exchange_weak(current, next));
-    return next;
+/* Next back-off delay of a wait, in microseconds: 10 more than its last one.
+ * It stops growing at the largest value instead of overflowing into negative sleeps. */
+int NextBackoffDelay(int current) {
+    return current > INT_MAX - 10 ? INT_MAX : current + 10;
 }
 
 }  // namespace
@@ -111,8 +98,9 @@ void InitMutex(void) {
 
 unsigned char LockObject(const void *object) {
     unsigned char result = RegistryStep([object] { return TryLock(object); });
+    int delay = 0;  /* this wait's back-off */
     while (result == VT_LOCK_BUSY) {
-        int delay = NextBackoffDelay();
+        delay = NextBackoffDelay(delay);
         Sleep(static_cast<DWORD>(delay > 0 ? delay / 1000 : 0));
         result = RegistryStep([object] { return TryLock(object); });
     }

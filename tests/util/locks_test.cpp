@@ -61,6 +61,30 @@ TEST_F(ObjectLocks, SecondLockerReturnsOnlyAfterTheFirstUnlocks) {
     EXPECT_GE(sleeps.back() - sleeps.front(), 2u);
 }
 
+TEST_F(ObjectLocks, EachNewWaitStartsFromTheShortestSleep) {
+    int object = 0;
+    for (int wait = 0; wait < 2; ++wait) {
+        SCOPED_TRACE(wait == 0 ? "first wait" : "second wait");
+        wa_test::ClearRecordedSleeps();
+        ASSERT_EQ(VT_LOCK_ACQUIRED, LockObject(&object));
+        std::atomic<bool> acquired{false};
+        std::thread waiter([&] {
+            LockObject(&object);
+            acquired = true;
+        });
+        WaitForBusyPolls(300, acquired);
+        EXPECT_EQ(VT_LOCK_RELEASED, UnlockObject(&object));
+        waiter.join();
+        EXPECT_EQ(VT_LOCK_RELEASED, UnlockObject(&object));
+        /* The growth of the first wait (2 ms and more after 300 polls) is not
+         * where the second one begins. */
+        const std::vector<DWORD> sleeps = wa_test::RecordedSleeps();
+        ASSERT_GE(sleeps.size(), 300u);
+        EXPECT_EQ(0u, sleeps.front());
+        EXPECT_GE(sleeps.back(), 2u);
+    }
+}
+
 TEST_F(ObjectLocks, DifferentAddressesNeverWait) {
     int first = 0, second = 0;
     ASSERT_EQ(VT_LOCK_ACQUIRED, LockObject(&first));
