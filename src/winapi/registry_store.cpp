@@ -3,10 +3,14 @@
  * temporary file and a rename.
  *
  * The cache trusts a file whose identity (device, inode, size, modification and
- * change times) is unchanged, but only when that modification time lies a few
- * seconds in the past: file times advance in coarse steps, so a file rewritten in
- * the same step with the same size (a test fixture, another process's write) is
- * compared byte for byte instead. Under the write lock the bytes are always compared.
+ * change times to the nanosecond) is unchanged. The cache keeps each file it
+ * parsed open, so its inode cannot be freed and handed to another file while the
+ * entry lives: writers of this stand-in replace the file by a rename, which always
+ * gives a new identity. What identity cannot show is a rewrite in place within
+ * the step in which file times advance (a test fixture writing the file twice in
+ * a few milliseconds with the same size): a file read within that step of its last
+ * change is "racy" and has its bytes compared on the next look, until a read
+ * finds it settled. A file this process wrote under the lock is known as written.
  */
 #include "winapi/registry_hive.h"
 #include "winapi/wa_private.h"
@@ -19,17 +23,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
+
+#include "winapi/wa_testhooks.h"
 
 namespace wa {
 namespace reg {
 
 namespace {
 
-constexpr time_t kRacyWindowSeconds = 3;
 constexpr size_t kMaxCachedHives = 16;
+constexpr long long kNanosPerSecond = 1000000000LL;
 
 struct FileIdentity {
     dev_t dev = 0;
@@ -54,19 +61,41 @@ FileIdentity IdentityOf(const struct stat &st) {
     return id;
 }
 
-bool IsSettled(const FileIdentity &id) {
-    return time(nullptr) - id.mtime.tv_sec > kRacyWindowSeconds;
+long long Nanos(const struct timespec &t) { return static_cast<long long>(t.tv_sec) * kNanosPerSecond + t.tv_nsec; }
+
+long long NowNanos() {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return Nanos(now);
+}
+
+/* The step in which file times advance: the kernel's coarse clock tick (twice,
+ * with 10 ms at least), or two seconds on a file system without sub-second times. */
+long long TimeStepNanos(const FileIdentity &id) {
+    if (id.mtime.tv_nsec == 0 && id.ctime.tv_nsec == 0) return 2 * kNanosPerSecond;
+    struct timespec tick {};
+    clock_getres(CLOCK_REALTIME_COARSE, &tick);
+    return std::max(2 * Nanos(tick), 10 * kNanosPerSecond / 1000);
+}
+
+/* Whether a read that began at `readStart` may have missed a later rewrite that
+ * left the file's times as they were. */
+bool IsRacy(const FileIdentity &id, long long readStart) {
+    return readStart - std::max(Nanos(id.mtime), Nanos(id.ctime)) <= TimeStepNanos(id);
 }
 
 struct CacheEntry {
     FileIdentity id;
-    std::string bytes;
+    FdGuard file;       /* the file as parsed, kept open so its inode stays its own */
+    bool racy = false;  /* bytes are compared on the next look */
+    std::string bytes;  /* kept only while racy */
     std::shared_ptr<const Snapshot> snapshot;
 };
 
 std::mutex gCacheMutex;
 std::map<std::string, CacheEntry> gCache;
 std::atomic<unsigned> gTempCounter{0};
+std::atomic<unsigned long> gFileReads{0};
 
 /* Caches the state of the file at `path` (gCacheMutex held); a full cache is emptied first. */
 void Remember(const std::string &path, CacheEntry entry) {
@@ -75,6 +104,7 @@ void Remember(const std::string &path, CacheEntry entry) {
 }
 
 bool ReadAll(int fd, std::string *out) {
+    ++gFileReads;
     out->clear();
     char buf[16384];
     for (;;) {
@@ -98,25 +128,32 @@ void ReportCorrupt(const Snapshot &snap, const char *consequence) {
             consequence);
 }
 
+/* A second descriptor of `fd` for the cache to hold. */
+FdGuard Keep(int fd) { return FdGuard(fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
+
 /* The snapshot of an open hive file, from the cache when the file is unchanged;
- * null when the file cannot be read. `verifyBytes` forces a byte comparison even
- * for a settled file. */
-std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &path, int fd, bool verifyBytes) {
+ * null when the file cannot be read. */
+std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &path, int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0) return nullptr;
     const FileIdentity identity = IdentityOf(st);
     {
         std::lock_guard<std::mutex> lock(gCacheMutex);
         auto it = gCache.find(path);
-        if (it != gCache.end() && it->second.id == identity && !verifyBytes && IsSettled(identity))
-            return it->second.snapshot;
+        if (it != gCache.end() && it->second.id == identity && !it->second.racy) return it->second.snapshot;
     }
+    /* A change after this moment moves the file's times past the step. */
+    const long long readStart = NowNanos();
     std::string bytes;
     if (!ReadAll(fd, &bytes)) return nullptr;
+    const bool racy = IsRacy(identity, readStart);
     std::lock_guard<std::mutex> lock(gCacheMutex);
     auto it = gCache.find(path);
-    if (it != gCache.end() && it->second.bytes == bytes) {
+    if (it != gCache.end() && it->second.racy && it->second.bytes == bytes) {
         it->second.id = identity;
+        it->second.file = Keep(fd);
+        it->second.racy = racy;
+        if (!racy) std::string().swap(it->second.bytes);
         return it->second.snapshot;
     }
     ParseResult parsed = ParseHive(bytes, HiveRootName(id));
@@ -127,7 +164,8 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
     snap->errorLine = parsed.errorLine;
     snap->error = parsed.error;
     if (snap->corrupt) ReportCorrupt(*snap, "only the lines before it are read and the file is not written");
-    Remember(path, CacheEntry{identity, std::move(bytes), snap});
+    if (!racy) std::string().swap(bytes);
+    Remember(path, CacheEntry{identity, Keep(fd), racy, std::move(bytes), snap});
     return snap;
 }
 
@@ -171,7 +209,7 @@ std::string HivePath(HiveId id) { return RootDir() + "/registry/" + HiveFileName
 std::shared_ptr<const Snapshot> LoadHive(HiveId id) {
     const std::string path = HivePath(id);
     const FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    std::shared_ptr<const Snapshot> snap = fd ? SnapshotOfFile(id, path, fd.get(), false) : nullptr;
+    std::shared_ptr<const Snapshot> snap = fd ? SnapshotOfFile(id, path, fd.get()) : nullptr;
     return snap ? snap : EmptySnapshot(id, path);
 }
 
@@ -185,7 +223,7 @@ LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &
     {
         const FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd && errno != ENOENT) return ERROR_CANTREAD;
-        current = fd ? SnapshotOfFile(id, path, fd.get(), true) : EmptySnapshot(id, path);
+        current = fd ? SnapshotOfFile(id, path, fd.get()) : EmptySnapshot(id, path);
     }
     if (!current) return ERROR_CANTREAD;
     if (current->corrupt) {
@@ -208,16 +246,24 @@ LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &
         return ERROR_CANTWRITE;
     }
 
+    /* Still under the lock: the file is the one just written. */
+    FdGuard writtenFile(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
+    if (writtenFile && fstat(writtenFile.get(), &st) == 0) {
         auto snap = std::make_shared<Snapshot>();
         snap->root = std::shared_ptr<const Key>(std::move(edited));
         snap->path = path;
         std::lock_guard<std::mutex> guard(gCacheMutex);
-        Remember(path, CacheEntry{IdentityOf(st), std::move(text), snap});
+        Remember(path, CacheEntry{IdentityOf(st), std::move(writtenFile), false, std::string(), snap});
     }
     return ERROR_SUCCESS;
 }
 
 }  // namespace reg
 }  // namespace wa
+
+namespace wa_test {
+
+unsigned long HiveFileReads() { return wa::reg::gFileReads.load(); }
+
+}  // namespace wa_test

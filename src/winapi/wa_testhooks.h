@@ -14,6 +14,9 @@ void RecordSleeps(bool on);
 std::vector<DWORD> RecordedSleeps();
 void ClearRecordedSleeps();
 
+/* Whole reads of hive files by the registry in this process so far. */
+unsigned long HiveFileReads();
+
 }  // namespace wa_test
 #endif
 #endif

@@ -3,6 +3,7 @@
 #include "winapi/winapi.h"
 #include "winapi/registry_hive.h"
 #include "winapi/wa_private.h"
+#include "winapi/wa_testhooks.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -474,6 +476,39 @@ TEST(RegistryApi, ReadsSeeTheFileAsItIsNow) {
     ASSERT_EQ(Create("SOFTWARE\\Unicode", KEY_ALL_ACCESS, &w), ERROR_SUCCESS);
     ASSERT_EQ(SetString(w.get(), "x", "y"), ERROR_SUCCESS);
     EXPECT_TRUE(Contains(root.ReadHive(), "\"Gr\xc3\xbc\xc3\x9f\x65\"=\"\xce\xa9\"\n\"x\"=\"y\"\n"));
+}
+
+TEST(RegistryApi, ASettledHiveIsReadOnceUntilAnotherProcessWritesIt) {
+    ScratchRoot root;
+    root.WriteHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\C]\n\"v\"=\"1\"\n");
+    /* Older than the step in which file times advance: no rewrite can hide. */
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto query = [](const char *name) {
+        Key k;
+        LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\C", 0, KEY_READ, k.out());
+        return rc == ERROR_SUCCESS ? QueryA(k.get(), name, &rc) : std::string("<no key>");
+    };
+    const unsigned long start = wa_test::HiveFileReads();
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(query("v"), std::string("1") + '\0');
+    EXPECT_EQ(wa_test::HiveFileReads() - start, 1u) << "a settled hive is read once";
+
+    /* What this process wrote it knows without reading it back. */
+    Key w;
+    ASSERT_EQ(Create("SOFTWARE\\C", KEY_ALL_ACCESS, &w), ERROR_SUCCESS);
+    ASSERT_EQ(SetString(w.get(), "w", "2"), ERROR_SUCCESS);
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(query("w"), std::string("2") + '\0');
+    EXPECT_EQ(wa_test::HiveFileReads() - start, 1u);
+
+    /* Another process's write is read once (once it has settled, as above). */
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(SetString(w.get(), "w", "3") == ERROR_SUCCESS ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(query("w"), std::string("3") + '\0');
+    EXPECT_EQ(wa_test::HiveFileReads() - start, 2u);
 }
 
 TEST(RegistryApi, OtherRootsAndMachineValues) {
