@@ -34,10 +34,13 @@ void BM_LockUnlockOwnAddress(benchmark::State &state) {
 }
 BENCHMARK(BM_LockUnlockOwnAddress)->Threads(2)->UseRealTime();
 
-/* Rounds of a contended workload: four threads each take one shared address 300
- * times and hold it for about 20 microseconds of work. Every round is reported
- * on its own (repetitions in one process), so a delay that carries over from
- * earlier waits shows as rounds that grow slower. */
+/* Rounds of a contended workload: four threads each take one shared address
+ * 500 times, hold it for about 50 microseconds and then wait 50 microseconds
+ * without it (both as waits for something else, such as a disk, so that the
+ * shared processors of the machine are not what the round measures). Every
+ * round is reported on its own (repetitions in one process), so a delay that
+ * carries over from earlier waits shows as rounds that grow slower. */
+
 void BM_FourThreadRounds(benchmark::State &state) {
     InitMutex();
     static int shared = 0;
@@ -45,19 +48,18 @@ void BM_FourThreadRounds(benchmark::State &state) {
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {
             threads.emplace_back([] {
-                for (int i = 0; i < 300; ++i) {
+                for (int i = 0; i < 500; ++i) {
                     LockObject(&shared);
-                    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(20);
-                    while (std::chrono::steady_clock::now() < until) {
-                    }
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
                     UnlockObject(&shared);
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
                 }
             });
         }
         for (auto &t : threads) t.join();
     }
 }
-BENCHMARK(BM_FourThreadRounds)->Iterations(1)->Repetitions(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FourThreadRounds)->Iterations(1)->Repetitions(12)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
