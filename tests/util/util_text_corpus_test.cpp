@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "../../fuzz/fuzz_util_text.cpp"
+#include "support/scratch_root.h"
 
 namespace {
 
@@ -39,10 +38,7 @@ TEST(UtilTextCorpus, EveryStoredInputRunsAndSeedsReadAsExpected) {
     const std::filesystem::path folder = std::filesystem::path(VT_SOURCE_DIR) / "fuzz/corpus/util_text";
     int replayed = 0;
     for (const auto &entry : std::filesystem::directory_iterator(folder)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
-        const std::string input = bytes.str();
+        const std::string input = vt_test::ReadWholeFile(entry.path().string());
         EXPECT_EQ(0, LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.data()), input.size()));
         const auto known = seeds.find(entry.path().filename().string());
         if (known != seeds.end()) {
