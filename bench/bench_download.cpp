@@ -1,17 +1,28 @@
 // links: vt_transfer vt_testsupport
 /* Plain DOWNLOAD_FILE of a large file from a loopback server, against curl
  * fetching the same URL in the same run. Reports the wall time per download and
- * the peak resident memory while the agent's download ran. */
+ * the peak resident memory while the agent's download ran.
+ *
+ * BM_ProgramVsCurl runs the whole program (check, repair with its download,
+ * Installer values, a do-nothing msiexec) and curl in pairs from the same server
+ * and reports the medians, their ratio and the program's peak resident memory. */
 #include <benchmark/benchmark.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/http_server.h"
 #include "support/scratch_root.h"
@@ -101,6 +112,113 @@ void BM_CurlDownload(benchmark::State &state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
 }
 
+/* ---- The whole program ------------------------------------------------------- */
+
+const char kPackage[] = "300297-AdbeRdr1010_en_US.msi";
+
+std::string RegValue(const std::string &name, const std::string &text)
+{
+    std::string escaped;
+    for (char c : text)
+        escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return "\"" + name + "\"=\"" + escaped + "\"\n";
+}
+
+/* A machine whose Reader source is missing, so that every run repairs it. */
+void PrepareMachine(const vt_test::ScratchRoot &root, int port)
+{
+    const std::string agent = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Vantrel\\DAZered";
+    std::string hive = agent + "]\n" + RegValue("DAZeredInstallDir", "C:\\Agent") + RegValue("CustomerId", "C1") +
+                       RegValue("VTProductCode", "RERI") + RegValue("EnableDistributionServer", "no") +
+                       RegValue("ProxyEnabled", "no") + RegValue("DataTransferRate_KBps", "0") +
+                       "\"DAZeredLogLevel\"=dword:00000002\n\n" + agent + "\\ServerInfo]\n" +
+                       RegValue("VTServerIPAddress", "127.0.0.1") + RegValue("VTLastAccessName", "127.0.0.1") +
+                       RegValue("VTServerPort", std::to_string(port)) + RegValue("VTServerProtocol", "http") + "\n" +
+                       agent + "\\SystemDetails]\n" + RegValue("DAZeredResourceID", "R-1") + "\n" +
+                       "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\Language]\n" +
+                       RegValue("InstallLanguage", "0409") + "\n";
+    root.WriteHive(hive);
+    vt_test::MakeDirs(root.Host("C:\\Agent\\patches"));
+    const std::string msiexec = root.Host("C:\\Windows\\system32\\msiexec.exe");
+    vt_test::MakeDirs(msiexec.substr(0, msiexec.rfind('/')));
+    vt_test::WriteWholeFile(msiexec, "#!/bin/sh\nexit 0\n");
+    chmod(msiexec.c_str(), 0755);
+}
+
+/* Runs a program to its end; wall milliseconds, its peak resident KiB in *peak. */
+double RunTimed(const std::vector<std::string> &args, const std::string &rootEnv, long *peak)
+{
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        putenv(const_cast<char *>(rootEnv.c_str()));
+        freopen("/dev/null", "w", stdout);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    memset(&usage, 0, sizeof usage);
+    wait4(pid, &status, 0, &usage);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    *peak = usage.ru_maxrss;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void BM_ProgramVsCurl(benchmark::State &state)
+{
+    Fixture &f = Shared();
+    f.server.Serve("GET", std::string("/store/") + kPackage, vt_test::CannedResponse::Generated(kFileBytes, false));
+    vt_test::ScratchRoot root;
+    PrepareMachine(root, f.server.port());
+    const std::string rootEnv = "WINAPI_ROOT=" + root.path();
+    const std::string package = root.Host(std::string("C:\\Agent\\patches\\") + kPackage);
+    const std::string url = "http://127.0.0.1:" + std::to_string(f.server.port()) + "/store/" + kPackage;
+    std::vector<double> program, curl, ratios;
+    long programPeak = 0;
+    for (auto _ : state) {
+        long peak = 0;
+        /* Each pair starts from the same state: no package under the final name. */
+        std::remove(package.c_str());
+        const double p = RunTimed({VT_PREREQ_EXE, "-p", "PATCH-1"}, rootEnv, &peak);
+        struct stat st;
+        if (p < 0 || stat(package.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) != kFileBytes) {
+            state.SkipWithError("the program did not download the package");
+            break;
+        }
+        programPeak = std::max(programPeak, peak);
+        std::remove(f.curlTarget.c_str());
+        long curlPeak = 0;
+        const double c = RunTimed({"curl", "-s", "-o", f.curlTarget, url}, rootEnv, &curlPeak);
+        if (c < 0) {
+            state.SkipWithError("curl failed");
+            break;
+        }
+        program.push_back(p);
+        curl.push_back(c);
+        ratios.push_back(p / c);
+    }
+    if (!program.empty()) {
+        state.counters["program_median_ms"] = Median(program);
+        state.counters["curl_median_ms"] = Median(curl);
+        state.counters["ratio_of_medians"] = Median(program) / Median(curl);
+        state.counters["median_pair_ratio"] = Median(ratios);
+        state.counters["program_peak_rss_MiB"] = programPeak / 1024.0;
+    }
+}
+
+BENCHMARK(BM_ProgramVsCurl)->Iterations(7)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CurlDownload)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AgentDownloadFile)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CurlDownload)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -26,14 +26,10 @@ constexpr DWORD kAgentDefaultLevel = 2;
 int OpenAgentLog(const char *fileName) {
     free(gv_agentInstallDir);
     gv_agentInstallDir = nullptr;
-    LONG status = ReadRegistryString(HKEY_LOCAL_MACHINE, VT_AGENT_KEY, "DAZeredInstallDir", &gv_agentInstallDir);
-    if (status != ERROR_SUCCESS) {
-        /* A failed read may leave an empty buffer behind: nobody may take it for
-         * an install directory. */
-        free(gv_agentInstallDir);
-        gv_agentInstallDir = nullptr;
-        return static_cast<int>(status);
-    }
+    /* A folder whose name the ANSI code page cannot hold gives no log: opening
+     * one under the name's stand-in characters would make folders elsewhere. */
+    LONG status = ReadRegistryPath(HKEY_LOCAL_MACHINE, VT_AGENT_KEY, "DAZeredInstallDir", &gv_agentInstallDir);
+    if (status != ERROR_SUCCESS) return static_cast<int>(status);
     char *directory = nullptr;
     std::string logs = std::string(gv_agentInstallDir) + "\\logs";
     if (DuplicateString(&directory, logs.c_str()) != 1) return VT_ALLOC_FAILED;

@@ -412,7 +412,15 @@ int InitializeAgentDetails(void) {
         LogError("InitializeAgentDetails : Error while fetching product Code from registry! \n");
         return VT_SETTINGS_MISSING;
     }
-    if (ReadText(VT_AGENT_KEY, "DAZeredInstallDir", &gv_agentInstallDir) != ERROR_SUCCESS) {
+    /* Every path of the agent is formed from it in the ANSI code page: a folder
+     * that code page cannot name is no install directory at all. */
+    char *installDir = nullptr;
+    const LONG dirStatus = ReadRegistryPath(HKEY_LOCAL_MACHINE, VT_AGENT_KEY, "DAZeredInstallDir", &installDir);
+    vt_agent::ReplaceText(&gv_agentInstallDir, installDir);
+    if (dirStatus == ERROR_NO_UNICODE_TRANSLATION)
+        LogError("InitializeAgentDetails : The install directory holds characters outside the ANSI code page and "
+                 "cannot be named! \n");
+    if (dirStatus != ERROR_SUCCESS) {
         LogError("InitializeAgentDetails : Error while fetching install directory from registry! \n");
         return VT_SETTINGS_MISSING;
     }

@@ -78,7 +78,14 @@ int CreateFolder(const WCHAR *path, void *) {
             free(last);
         }
         LogInfo("CreateFolder : The Directory to create is %s \n", folder);
-        result = SHCreateDirectoryExA(nullptr, folder, nullptr);
+        /* The folder is made from its UTF-16 form: the A function would read the
+         * UTF-8 text in the ANSI code page and make a folder of another name. */
+        WCHAR *wideFolder = nullptr;
+        if (Utf8ToWide(folder, &wideFolder))
+            result = SHCreateDirectoryExW(nullptr, wideFolder, nullptr);
+        else
+            result = ERROR_NO_UNICODE_TRANSLATION;
+        free(wideFolder);
         if (result == ERROR_ALREADY_EXISTS) result = 0;
     }
     free(folder);

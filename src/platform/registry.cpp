@@ -227,6 +227,35 @@ LONG ReadRegistryString(HKEY hive, const char *subKey, const char *valueName, ch
     return RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
 }
 
+LONG ReadRegistryPath(HKEY hive, const char *subKey, const char *valueName, char **value) {
+    LONG status = ReadRegistryString(hive, subKey, valueName, value);
+    if (status != ERROR_SUCCESS) return status;
+    /* The stored UTF-16 text against the ANSI text read back to UTF-16: equal
+     * only when every character has its place in the code page. */
+    KeyGuard key;
+    std::wstring stored;
+    WCHAR *wideName = nullptr;
+    if (valueName != nullptr && !AnsiToWide(valueName, &wideName)) status = ERROR_NO_UNICODE_TRANSLATION;
+    if (status == ERROR_SUCCESS) status = RegOpenKeyExA(hive, subKey, 0, KEY_QUERY_VALUE, key.out());
+    DWORD size = 0;
+    if (status == ERROR_SUCCESS) status = RegQueryValueExW(key.get(), wideName, nullptr, nullptr, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        stored.assign(size / sizeof(WCHAR) + 1, 0);
+        status = RegQueryValueExW(key.get(), wideName, nullptr, nullptr, reinterpret_cast<LPBYTE>(&stored[0]), &size);
+        stored.resize(WideLength(stored.c_str()));
+    }
+    free(wideName);
+    WCHAR *readBack = nullptr;
+    if (status == ERROR_SUCCESS && (!AnsiToWide(*value, &readBack) || stored != readBack))
+        status = ERROR_NO_UNICODE_TRANSLATION;
+    free(readBack);
+    if (status != ERROR_SUCCESS) {
+        free(*value);
+        *value = nullptr;
+    }
+    return status;
+}
+
 LONG CreateRegistryKey(HKEY hive, const char *subKey) { return CreateKey(hive, subKey, KEY_ALL_ACCESS); }
 
 LONG CreateRegistryKey64(HKEY hive, const char *subKey) { return CreateKey(hive, subKey, SixtyFourBitRights()); }

@@ -11,6 +11,12 @@ extern BOOL gv_isWow64;
 
 LONG ReadRegistryDword(HKEY hive, const char *subKey, const char *valueName, DWORD *value);
 LONG ReadRegistryString(HKEY hive, const char *subKey, const char *valueName, char **value);
+/* ReadRegistryString for a text that names a file or folder: the text is in the
+ * ANSI code page, in which this program hands paths to the system. A stored text
+ * with a character the code page lacks cannot be named that way (its ANSI form
+ * holds a stand-in character, which would name another folder or none):
+ * ERROR_NO_UNICODE_TRANSLATION, and *value stays empty. */
+LONG ReadRegistryPath(HKEY hive, const char *subKey, const char *valueName, char **value);
 LONG CreateRegistryKey(HKEY hive, const char *subKey);
 LONG CreateRegistryKey64(HKEY hive, const char *subKey);
 LONG SetRegistryValue(HKEY hive, const char *subKey, const char *valueName, const char *valueText, DWORD type);

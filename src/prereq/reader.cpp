@@ -1,9 +1,11 @@
 /* The Reader 10.1.0 base installation: source check and repair. */
 #include "prereq/reader.h"
+#include "prereq/repair_lock.h"
 
 #include "agent/agent_log.h"
 #include "agent/osinfo.h"
 #include "log/log.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "prereq/installer_run.h"
@@ -221,6 +223,14 @@ int InstallReaderBase(void) {
     const std::string storePath = Format("\\store\\%s", packageName);
     const std::string packagePath = Format("%s\\patches\\%s", gv_agentInstallDir, packageName);
 
+    /* One repair at a time on the machine, held until msiexec has ended. */
+    RepairLockHolder lock;
+    const int begun = BeginRepair(patchesFolder.c_str(), packageName, &lock.lock);
+    if (begun != 0) {
+        free(packageName);
+        return begun < 0 ? -1 : 0;
+    }
+
     if (AgentDownloadFileWithRetries(storePath.c_str(), packagePath.c_str(), false) != 0) {
         LogInfo("\t Error occured while downloading the Patch : %s \n", packagePath.c_str());
         free(packageName);
@@ -245,10 +255,18 @@ int InstallReaderBase(void) {
         return -1;
     }
 
-    /* Each write creates its key; a failed write does not stop the others. */
-    SetRegistryValue(HKEY_LOCAL_MACHINE, productId.c_str(), "InstallSource", patchesFolder.c_str(), REG_SZ);
-    SetRegistryValue(HKEY_LOCAL_MACHINE, productKey.c_str(), "LastUsedSource", patchesFolder.c_str(), REG_SZ);
-    SetRegistryValue64(HKEY_LOCAL_MACHINE, productKey.c_str(), "PackageName", packageName, REG_SZ);
+    /* Each write creates its key; a failed write does not stop the others. The
+     * folder and name were formed in the ANSI code page and the writes take
+     * UTF-8: converted, so the stored text is the folder's own name. */
+    char *folderText = NULL;
+    char *nameText = NULL;
+    AnsiToUtf8(patchesFolder.c_str(), &folderText);
+    AnsiToUtf8(packageName, &nameText);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, productId.c_str(), "InstallSource", folderText, REG_SZ);
+    SetRegistryValue(HKEY_LOCAL_MACHINE, productKey.c_str(), "LastUsedSource", folderText, REG_SZ);
+    SetRegistryValue64(HKEY_LOCAL_MACHINE, productKey.c_str(), "PackageName", nameText, REG_SZ);
+    free(folderText);
+    free(nameText);
 
     /* Without the Windows directory there is no msiexec to run: the status is the
      * error, never a success. */

@@ -64,6 +64,7 @@ const DownloadTexts kTexts = {
         "InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n",
         "InternetGetRequestEx :  Error in WinHttpReadData --> %d \n",
         "InternetGetRequestEx :  Error in WriteFile --> %d \n",
+        "InternetGetRequestEx : The server sends too slowly, the transfer is given up --> %d \n",
     },
 };
 
@@ -104,12 +105,17 @@ DWORD InternetGetRequestEx(bool useProxy, const char *protocol, const WCHAR *hos
         if (file != INVALID_HANDLE_VALUE) {
             haveTempName = true;
             DWORD total = 0;
-            result = ReadBodyToFile(request.hRequest, file, kTexts.body, true, true, contentLength, &total);
+            ProgressGuard guard;
+            StartProgressGuard(&guard, gv_httpRequestTimeout, kPlainFloorBytesPerSecond, GetTickCount());
+            result = ReadBodyToFile(request.hRequest, file, kTexts.body, true, true, contentLength, &guard, &total);
             if (result == 0) {
                 LogInfo("InternetGetRequestEx: Total bytes readed = %u\n", static_cast<unsigned>(total));
                 result = CheckTransferComplete(total, contentLength, kTexts);
             }
-            CloseTempFile(&file);
+            /* The bytes must be on disk before the file takes the destination's name. */
+            const DWORD closed = CloseTempFile(&file);
+            if (result == 0 && closed != 0)
+                result = FailStep(kTexts.body.writeFailed, closed);
         }
     }
 
@@ -118,12 +124,11 @@ DWORD InternetGetRequestEx(bool useProxy, const char *protocol, const WCHAR *hos
     if (result == 0) {
         if (getData) {
             result = LoadDownloadedData(output, kTexts);
-        } else if (CopyFileW(tempName.c_str(), destinationPath, FALSE)) {
+        } else if ((result = ReplaceDestination(tempName, destinationPath)) == 0) {
             LogInfo("InternetGetRequestEx : Successfully downloaded the file %S from the server %S to the destination "
                     "file %S \n",
                     Printable(objectPath), Printable(host), Printable(destinationPath));
         } else {
-            result = GetLastError();
             LogError("InternetGetRequestEx : could n't copy from %S file to %S ,\n", tempName.c_str(),
                      Printable(destinationPath));
         }

@@ -80,8 +80,13 @@ DWORD SetDwordOption(HINTERNET request, DWORD option, DWORD value)
 
 DWORD QueryRawHeaders(HINTERNET request, std::wstring *headers)
 {
+    return QueryTextHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, headers);
+}
+
+DWORD QueryTextHeader(HINTERNET request, DWORD query, std::wstring *headers)
+{
     DWORD size = 0;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX,
                              WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX)) {
         DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER)
@@ -90,8 +95,8 @@ DWORD QueryRawHeaders(HINTERNET request, std::wstring *headers)
     /* size is in bytes; room for a terminator on top. */
     std::vector<WCHAR> text(size / sizeof(WCHAR) + 2, 0);
     DWORD bytes = static_cast<DWORD>(text.size() * sizeof(WCHAR));
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
-                             text.data(), &bytes, WINHTTP_NO_HEADER_INDEX))
+    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &bytes,
+                             WINHTTP_NO_HEADER_INDEX))
         return GetLastError();
     headers->assign(text.data());
     return 0;
@@ -135,8 +140,43 @@ std::wstring DataTempName()
     return name;
 }
 
+void StartProgressGuard(ProgressGuard *guard, DWORD idleLimitMs, DWORD floorBytesPerSecond, DWORD now)
+{
+    guard->idleLimitMs = idleLimitMs;
+    guard->floorBytesPerSecond = floorBytesPerSecond;
+    guard->windowMs = kProgressWindowMs;
+    guard->lastProgress = now;
+    guard->windowStart = now;
+    guard->windowBytes = 0;
+}
+
+void RestartIdleClock(ProgressGuard *guard, DWORD now) { guard->lastProgress = now; }
+
+void NoteProgress(ProgressGuard *guard, DWORD bytes, DWORD now)
+{
+    if (bytes == 0)
+        return;
+    guard->lastProgress = now;
+    guard->windowBytes += bytes;
+}
+
+bool ProgressStalled(ProgressGuard *guard, DWORD now)
+{
+    /* Unsigned differences stay right across the wrap of the tick count. */
+    if (guard->idleLimitMs != 0 && now - guard->lastProgress > guard->idleLimitMs)
+        return true;
+    if (guard->floorBytesPerSecond != 0 && guard->windowMs != 0 && now - guard->windowStart >= guard->windowMs) {
+        const unsigned long long elapsed = now - guard->windowStart;
+        if (guard->windowBytes * 1000ULL < elapsed * guard->floorBytesPerSecond)
+            return true;
+        guard->windowStart = now;
+        guard->windowBytes = 0;
+    }
+    return false;
+}
+
 DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts, bool logAvailable,
-                     bool stopAtLength, DWORD contentLength, DWORD *total)
+                     bool stopAtLength, DWORD contentLength, ProgressGuard *guard, DWORD *total)
 {
     std::vector<char> buffer;
     for (;;) {
@@ -147,6 +187,8 @@ DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts,
             LogDebug("InternetGetRequestEx: Bytes Available to read now: %u\n", static_cast<unsigned>(available));
         if (available == 0)
             return 0;
+        if (guard != nullptr && ProgressStalled(guard, GetTickCount()))
+            return FailStep(texts.stalled, ERROR_WINHTTP_TIMEOUT);
 
         DWORD wanted = available < kReadSliceBytes ? available : kReadSliceBytes;
         if (buffer.size() < static_cast<size_t>(wanted) + 1)
@@ -154,6 +196,8 @@ DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts,
         DWORD got = 0;
         if (!WinHttpReadData(request, buffer.data(), wanted, &got))
             return FailStep(texts.readFailed, GetLastError());
+        if (guard != nullptr)
+            NoteProgress(guard, got, GetTickCount());
         *total += got;
         if (got > 0) {
             DWORD written = 0;
@@ -173,13 +217,26 @@ DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts,
     }
 }
 
-void CloseTempFile(HANDLE *file)
+DWORD CloseTempFile(HANDLE *file)
 {
     if (*file == INVALID_HANDLE_VALUE || *file == nullptr)
-        return;
-    FlushFileBuffers(*file);
-    CloseHandle(*file);
+        return 0;
+    DWORD result = 0;
+    if (!FlushFileBuffers(*file))
+        result = GetLastError();
+    if (!CloseHandle(*file) && result == 0)
+        result = GetLastError();
     *file = INVALID_HANDLE_VALUE;
+    return result;
+}
+
+DWORD ReplaceDestination(const std::wstring &tempName, const WCHAR *destinationPath)
+{
+    if (destinationPath == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (!MoveFileExW(tempName.c_str(), destinationPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return GetLastError();
+    return 0;
 }
 
 DWORD CheckDownloadAnswer(InternetRequestHandle *request, const DownloadTexts &texts, DWORD *contentLength)
@@ -206,11 +263,14 @@ HANDLE OpenDownloadTempFile(bool getData, const WCHAR *destinationPath, const st
                             const DownloadTexts &texts, DWORD *result)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
-    /* Created (or replaced) for writing, shared for readers. */
-    if (getData ? !name.empty() : destinationPath != nullptr)
-        file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    else
+    /* Made new for writing, shared for readers. A link planted under the name is
+     * removed (DeleteFileW takes the link, not its target) and the file created
+     * afresh, so the bytes never go wherever the link pointed. */
+    if (getData ? !name.empty() : destinationPath != nullptr) {
+        DeleteFileW(name.c_str());
+        file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    } else
         SetLastError(ERROR_INVALID_PARAMETER);
     if (file == INVALID_HANDLE_VALUE)
         *result = FailStep(texts.createFailed, GetLastError());

@@ -34,6 +34,9 @@ DWORD SetProxyCredentials(HINTERNET request, const WCHAR *userName, const WCHAR 
 DWORD SetDwordOption(HINTERNET request, DWORD option, DWORD value);
 /* The whole raw header block (WINHTTP_QUERY_RAW_HEADERS_CRLF); 0 or the error. */
 DWORD QueryRawHeaders(HINTERNET request, std::wstring *headers);
+/* One header as text (a WINHTTP_QUERY_* code); 0 or the error
+ * (ERROR_WINHTTP_HEADER_NOT_FOUND when the answer has none). */
+DWORD QueryTextHeader(HINTERNET request, DWORD query, std::wstring *text);
 /* A numeric header (status code, content length); 0 or the error. */
 DWORD QueryNumberHeader(HINTERNET request, DWORD query, DWORD *value);
 
@@ -56,19 +59,56 @@ struct BodyLoopTexts {
     const char *queryFailed;
     const char *readFailed;
     const char *writeFailed;
+    const char *stalled;
 };
+
+/* ---- Slow servers ------------------------------------------------------------ */
+
+/* A body that arrives too slowly is given up, whatever the per-read time-outs:
+ * nothing at all for `idleLimitMs`, or less than `floorBytesPerSecond` on average
+ * over a whole window of kProgressWindowMs. Times are GetTickCount values. */
+constexpr DWORD kProgressWindowMs = 10 * 60 * 1000;
+/* The floor of a plain download, in bytes per second. */
+constexpr DWORD kPlainFloorBytesPerSecond = 1024;
+
+struct ProgressGuard {
+    DWORD idleLimitMs;          /* 0: no idle limit */
+    DWORD floorBytesPerSecond;  /* 0: no rate floor */
+    DWORD windowMs;
+    DWORD lastProgress;
+    DWORD windowStart;
+    unsigned long long windowBytes;
+};
+
+void StartProgressGuard(ProgressGuard *guard, DWORD idleLimitMs, DWORD floorBytesPerSecond, DWORD now);
+/* The idle clock starts again (a new request after a planned pause). */
+void RestartIdleClock(ProgressGuard *guard, DWORD now);
+/* Counts bytes that arrived at `now`. */
+void NoteProgress(ProgressGuard *guard, DWORD bytes, DWORD now);
+/* True when the transfer is to be given up at `now`: nothing arrived for the idle
+ * limit, or a window ended below the floor (a window that ends above it starts
+ * the next one). */
+bool ProgressStalled(ProgressGuard *guard, DWORD now);
 
 /* Appends the response body of `request` to `file`: query what is available,
  * read it (in slices of kReadSliceBytes), write it, until nothing more is
  * available or a read returns no bytes. With stopAtLength the loop also ends when
  * the running total reaches contentLength ("Bytes read reached the contenlength").
  * A failing step is logged with its text and explanation, and its code returned;
- * *total grows by the bytes read. */
+ * *total grows by the bytes read. A body the guard finds stalled fails with
+ * ERROR_WINHTTP_TIMEOUT. */
 DWORD ReadBodyToFile(HINTERNET request, HANDLE file, const BodyLoopTexts &texts, bool logAvailable,
-                     bool stopAtLength, DWORD contentLength, DWORD *total);
+                     bool stopAtLength, DWORD contentLength, ProgressGuard *guard, DWORD *total);
 
-/* Flushes and closes the file when it is open; the handle becomes invalid. */
-void CloseTempFile(HANDLE *file);
+/* Flushes and closes the file when it is open; the handle becomes invalid. 0, or
+ * the error of the flush or close (the bytes may not be on disk). */
+DWORD CloseTempFile(HANDLE *file);
+
+/* Puts the complete temporary file in place of the destination in one step: a
+ * reader of the destination sees the old file or the new one, never part of it,
+ * and a symbolic link at the destination is replaced, not written through. 0 or
+ * the Windows error (the destination is then untouched). */
+DWORD ReplaceDestination(const std::wstring &tempName, const WCHAR *destinationPath);
 
 /* ---- Steps the two downloads share ------------------------------------------ */
 
@@ -94,8 +134,10 @@ void RecordRetryAfter(InternetRequestHandle *request);
 DWORD CheckDownloadAnswer(InternetRequestHandle *request, const DownloadTexts &texts, DWORD *contentLength);
 
 /* Creates the download's temporary file `name` (for GET_DATA when the name could
- * be made, else when there is a destination). INVALID_HANDLE_VALUE with *result
- * set to the error (logged) when it cannot. */
+ * be made, else when there is a destination). Whatever stood under the name (an
+ * old temporary file, a planted link) is removed first and the file made new,
+ * never opened through a link. INVALID_HANDLE_VALUE with *result set to the error
+ * (logged) when it cannot. */
 HANDLE OpenDownloadTempFile(bool getData, const WCHAR *destinationPath, const std::wstring &name,
                             const DownloadTexts &texts, DWORD *result);
 

@@ -40,8 +40,65 @@ const DownloadTexts kTexts = {
         "InternetGetRequestByBitrate : Error occured in WinHttpQueryDataAvailable --> %d \n",
         "InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n",
         "InternetGetRequestByBitrate :  Error in WriteFile --> %d \n",
+        "InternetGetRequestByBitrate : The server sends too slowly, the transfer is given up --> %d \n",
     },
 };
+
+/* "bytes <first>-<last>/<length>", blanks allowed around the parts; false for
+ * anything else (also "*" for an unknown length). */
+bool ParseContentRange(const std::wstring &text, uint64_t *first, uint64_t *last, uint64_t *length)
+{
+    size_t i = 0;
+    auto blanks = [&]() {
+        while (i < text.size() && (text[i] == L' ' || text[i] == L'\t'))
+            ++i;
+    };
+    auto number = [&](uint64_t *value) {
+        blanks();
+        const size_t start = i;
+        *value = 0;
+        for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+            if (*value > (UINT64_MAX - 9) / 10)
+                return false;
+            *value = *value * 10 + static_cast<uint64_t>(text[i] - L'0');
+        }
+        blanks();
+        return i > start;
+    };
+    blanks();
+    if (text.compare(i, 5, L"bytes") != 0)
+        return false;
+    i += 5;
+    if (!number(first) || i >= text.size() || text[i++] != L'-' || !number(last) || i >= text.size() ||
+        text[i++] != L'/' || !number(length))
+        return false;
+    return i == text.size();
+}
+
+/* A 206 answer must carry exactly the range asked for, of the resource whose
+ * length the HEAD answer gave: the first byte asked for, the last one (the end
+ * asked for, or the resource's last byte when that comes first) and the length.
+ * A server that sends other bytes, or none to say which, would put them in the
+ * wrong place. 0, or RESULT_TRANSFER_INCOMPLETE (logged). */
+DWORD CheckContentRange(HINTERNET request, uint64_t rangeStart, uint64_t rangeEnd, DWORD contentLength,
+                        uint64_t *expectedBytes)
+{
+    std::wstring text;
+    uint64_t first = 0, last = 0, length = 0;
+    const uint64_t wantLast = rangeEnd < contentLength ? rangeEnd : static_cast<uint64_t>(contentLength) - 1;
+    *expectedBytes = wantLast - rangeStart + 1;
+    if (QueryTextHeader(request, WINHTTP_QUERY_CONTENT_RANGE, &text) == 0 &&
+        ParseContentRange(text, &first, &last, &length) && first == rangeStart && last == wantLast &&
+        length == contentLength)
+        return 0;
+    const DWORD result = RESULT_TRANSFER_INCOMPLETE;
+    LogError("InternetGetRequestByBitrate : The answer holds other bytes than bytes=%u-%u of %u (Content-Range: %S) "
+             "--> %d \n",
+             static_cast<unsigned>(rangeStart), static_cast<unsigned>(wantLast), static_cast<unsigned>(contentLength),
+             text.empty() ? L"(none)" : text.c_str(), static_cast<int>(result));
+    HttpGetLastError(result);
+    return result;
+}
 
 }  // namespace
 
@@ -91,6 +148,10 @@ DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCH
         uint64_t requested = 0;
         uint64_t rangeStart = 0;
         bool first = true;
+        /* The pauses keep the rate near 0.83 x the ceiling; a tenth of it is a
+         * server that has all but stopped. */
+        ProgressGuard guard;
+        StartProgressGuard(&guard, gv_httpRequestTimeout, static_cast<DWORD>(block / 5), GetTickCount());
         /* The ranges are 0-B, B+1-2B, 2B+1-3B...; the last one ends at the content
          * length. A range is requested only while bytes remain after the last one. */
         while (result == 0 && contentLength > 0 && (first || requested + 1 < contentLength)) {
@@ -113,8 +174,11 @@ DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCH
                                               proxyPassword, objectPath, destinationPath, output, requestType, true,
                                               &range);
             bool wholeBody = false;
+            uint64_t expected = 0;
             if (result == 0) {
-                if (range.statusCode == 200) {
+                if (range.statusCode == 206) {
+                    result = CheckContentRange(range.hRequest, rangeStart, rangeEnd, contentLength, &expected);
+                } else if (range.statusCode == 200) {
                     /* The server ignored the range and sent the whole body: the file
                      * is that body, once, and the download is complete. */
                     wholeBody = true;
@@ -126,8 +190,19 @@ DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCH
                     result = range.statusCode;
                 }
             }
-            if (result == 0)
-                result = ReadBodyToFile(range.hRequest, file, kTexts.body, false, false, contentLength, &total);
+            if (result == 0) {
+                const DWORD before = total;
+                RestartIdleClock(&guard, GetTickCount());
+                result = ReadBodyToFile(range.hRequest, file, kTexts.body, false, false, contentLength, &guard,
+                                        &total);
+                /* A range holds exactly the bytes its Content-Range names. */
+                if (result == 0 && !wholeBody && total - before != expected) {
+                    result = RESULT_TRANSFER_INCOMPLETE;
+                    LogError(kTexts.incomplete, static_cast<unsigned>(total - before), static_cast<unsigned>(expected),
+                             static_cast<int>(result));
+                    HttpGetLastError(result);
+                }
+            }
             if (result != 0) {
                 CloseRequestHandles(&range, "InternetGetRequestByBitrate");
                 break;
@@ -141,7 +216,10 @@ DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCH
             if (wholeBody)
                 break;
         }
-        CloseTempFile(&file);
+        /* The bytes must be on disk before the file takes the destination's name. */
+        const DWORD closed = CloseTempFile(&file);
+        if (result == 0 && closed != 0)
+            result = FailStep(kTexts.body.writeFailed, closed);
     }
 
     LogInfo("InternetGetRequestByBitrate: Total bytes readed = %u\n", static_cast<unsigned>(total));
@@ -152,11 +230,10 @@ DWORD InternetGetRequestByBitrate(bool useProxy, const char *protocol, const WCH
     if (result == 0) {
         if (getData) {
             result = LoadDownloadedData(output, kTexts);
-        } else if (CopyFileW(tempName.c_str(), destinationPath, FALSE)) {
+        } else if ((result = ReplaceDestination(tempName, destinationPath)) == 0) {
             LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %S from the server %S\n",
                     Printable(objectPath), Printable(host));
         } else {
-            result = GetLastError();
             LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n", static_cast<int>(result));
         }
     }

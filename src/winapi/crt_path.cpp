@@ -4,7 +4,10 @@
 #include <clocale>
 #include <cstring>
 
-std::string WaCrtPath(const char *path) { return path ? wa::ToHostPath(path) : std::string(); }
+/* Narrow paths of the program are in the ANSI code page, as the C runtime takes
+ * them on Windows. A path on another machine gives "", which every C runtime
+ * call refuses. */
+std::string WaCrtPath(const char *path) { return wa::AnsiToHostPath(path); }
 
 namespace {
 

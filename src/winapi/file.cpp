@@ -1,7 +1,8 @@
 /*
- * Files, folders and searches of the stand-in. File names given to the A
- * functions are passed to the host as they are (host names are UTF-8); the W
- * functions convert to UTF-8 first.
+ * Files, folders and searches of the stand-in. Host names are UTF-8: names given
+ * to the A functions are converted from the ANSI code page first, those of the W
+ * functions from UTF-16. A path on another machine (\\server\share) is never
+ * reachable (ERROR_BAD_NETPATH).
  *
  * Not emulated: share modes (every open shares everything), attributes beyond
  * directory/read-only/archive, short (8.3) names.
@@ -96,7 +97,7 @@ WIN32_FIND_DATAA FindDataOf(const std::string &name, const struct stat &st) {
         d.nFileSizeHigh = static_cast<DWORD>(size >> 32);
         d.nFileSizeLow = static_cast<DWORD>(size);
     }
-    strncpy(d.cFileName, name.c_str(), MAX_PATH - 1);
+    strncpy(d.cFileName, wa::Utf8ToAnsiText(name).c_str(), MAX_PATH - 1);
     return d;
 }
 
@@ -195,8 +196,10 @@ int FdOf(HANDLE h) {
     return o ? static_cast<FileObject *>(o.get())->fd : -1;
 }
 
-HANDLE OpenHostFile(const std::string &host, DWORD access, DWORD disposition) {
+HANDLE OpenHostFile(const std::string &host, const std::string &windowsName, DWORD access, DWORD disposition,
+                    DWORD attributes) {
     int flags = O_CLOEXEC;
+    if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW;
     const bool wantRead = (access & (GENERIC_READ | GENERIC_ALL)) != 0;
     const bool wantWrite = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
     flags |= wantWrite ? (wantRead ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -215,7 +218,7 @@ HANDLE OpenHostFile(const std::string &host, DWORD access, DWORD disposition) {
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
     if (host.empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
+        SetLastError(wa::NoHostPathError(windowsName));
         return INVALID_HANDLE_VALUE;
     }
     struct stat before;
@@ -240,22 +243,23 @@ HANDLE OpenHostFile(const std::string &host, DWORD access, DWORD disposition) {
 
 }  // namespace
 
-extern "C" HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                              HANDLE) {
+extern "C" HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                              DWORD attributes, HANDLE) {
     if (name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    return OpenHostFile(wa::ToHostPath(name), access, disposition);
+    return OpenHostFile(wa::AnsiToHostPath(name), name, access, disposition, attributes);
 }
 
-extern "C" HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                              HANDLE) {
+extern "C" HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                              DWORD attributes, HANDLE) {
     if (name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    return OpenHostFile(wa::ToHostPath(wa::Narrow(name)), access, disposition);
+    const std::string utf8 = wa::Narrow(name);
+    return OpenHostFile(wa::ToHostPath(utf8), utf8, access, disposition, attributes);
 }
 
 extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD readCount, LPVOID) {
@@ -368,7 +372,7 @@ extern "C" HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         SetLastError(pattern != nullptr && pattern[0] == '\0' ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    const std::string text = pattern;
+    const std::string text = wa::AnsiToUtf8Text(pattern);
     const size_t sep = text.find_last_of("\\/");
     const std::string last = sep == std::string::npos ? text : text.substr(sep + 1);
     std::string folderText = sep == std::string::npos ? std::string(".") : text.substr(0, sep + 1);
@@ -379,6 +383,10 @@ extern "C" HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         return INVALID_HANDLE_VALUE;
     }
     const std::string folder = wa::ToHostPath(folderText.empty() ? std::string("/") : folderText);
+    if (folder.empty()) {
+        SetLastError(wa::NoHostPathError(text));
+        return INVALID_HANDLE_VALUE;
+    }
     auto found = std::make_shared<FindObject>();
     const bool atDriveRoot = wa::ToWindowsPath(folder).size() == 3;
 
@@ -448,21 +456,26 @@ extern "C" BOOL FindClose(HANDLE find) {
 
 extern "C" BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     if (existing == nullptr || target == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const DWORD rc = CopyHostFile(wa::ToHostPath(existing), wa::ToHostPath(target), failIfExists != FALSE);
+    const std::string from = wa::AnsiToHostPath(existing);
+    const std::string to = wa::AnsiToHostPath(target);
+    if (from.empty() || to.empty()) return Fail(wa::NoHostPathError(from.empty() ? existing : target));
+    const DWORD rc = CopyHostFile(from, to, failIfExists != FALSE);
     return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
 }
 
 extern "C" BOOL CopyFileW(LPCWSTR existing, LPCWSTR target, BOOL failIfExists) {
     if (existing == nullptr || target == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const DWORD rc = CopyHostFile(wa::ToHostPath(wa::Narrow(existing)), wa::ToHostPath(wa::Narrow(target)),
-                                  failIfExists != FALSE);
+    const std::string from = wa::ToHostPath(wa::Narrow(existing));
+    const std::string to = wa::ToHostPath(wa::Narrow(target));
+    if (from.empty() || to.empty()) return Fail(wa::NoHostPathError(wa::Narrow(from.empty() ? existing : target)));
+    const DWORD rc = CopyHostFile(from, to, failIfExists != FALSE);
     return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
 }
 
 namespace {
 
-BOOL DeleteHostFile(const std::string &host) {
-    if (host.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+BOOL DeleteHostFile(const std::string &host, const std::string &windowsName) {
+    if (host.empty()) return Fail(wa::NoHostPathError(windowsName));
     if (wa::IsHostDir(host)) return Fail(ERROR_ACCESS_DENIED);
     if (unlink(host.c_str()) != 0) return Fail(wa::HostPathError(errno, host));
     return TRUE;
@@ -472,18 +485,20 @@ BOOL DeleteHostFile(const std::string &host) {
 
 extern "C" BOOL DeleteFileA(LPCSTR name) {
     if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    return DeleteHostFile(wa::ToHostPath(name));
+    return DeleteHostFile(wa::AnsiToHostPath(name), name);
 }
 
 extern "C" BOOL DeleteFileW(LPCWSTR name) {
     if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    return DeleteHostFile(wa::ToHostPath(wa::Narrow(name)));
+    const std::string utf8 = wa::Narrow(name);
+    return DeleteHostFile(wa::ToHostPath(utf8), utf8);
 }
 
 extern "C" BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
     if (existing == nullptr || target == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::string from = wa::ToHostPath(existing);
-    const std::string to = wa::ToHostPath(target);
+    const std::string from = wa::AnsiToHostPath(existing);
+    const std::string to = wa::AnsiToHostPath(target);
+    if (from.empty() || to.empty()) return Fail(wa::NoHostPathError(from.empty() ? existing : target));
     struct stat st;
     if (lstat(from.c_str(), &st) != 0) return Fail(wa::HostPathError(errno, from));
     struct stat dst;
@@ -502,10 +517,93 @@ extern "C" BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
     return Fail(wa::HostPathError(errno, to));
 }
 
+namespace {
+
+/* fsync of the folder that holds `host`, so that a rename in it is on disk. */
+void SyncParentFolder(const std::string &host) {
+    const size_t slash = host.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? "." : host.substr(0, slash == 0 ? 1 : slash);
+    const wa::FdGuard dir(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) fsync(dir.get());
+}
+
+BOOL MoveHostFile(const std::string &from, const std::string &to, DWORD flags) {
+    struct stat st;
+    if (lstat(from.c_str(), &st) != 0) return Fail(wa::HostPathError(errno, from));
+    struct stat dst;
+    if (lstat(to.c_str(), &dst) == 0 && !(dst.st_dev == st.st_dev && dst.st_ino == st.st_ino)) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+        /* A folder is never replaced; a symbolic link is replaced like a file. */
+        if (S_ISDIR(dst.st_mode) || S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    }
+    /* rename() swaps the name in one step: whoever opens the target sees the old
+     * file or the new one, never a mixture. */
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        if (errno == EXDEV) return Fail(ERROR_NOT_SAME_DEVICE);
+        return Fail(wa::HostPathError(errno, to));
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) SyncParentFolder(to);
+    return TRUE;
+}
+
+}  // namespace
+
+extern "C" BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    if (existing == nullptr || target == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    const std::string from = wa::AnsiToHostPath(existing);
+    const std::string to = wa::AnsiToHostPath(target);
+    if (from.empty() || to.empty()) return Fail(wa::NoHostPathError(from.empty() ? existing : target));
+    return MoveHostFile(from, to, flags);
+}
+
+extern "C" BOOL MoveFileExW(LPCWSTR existing, LPCWSTR target, DWORD flags) {
+    if (existing == nullptr || target == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    const std::string fromText = wa::Narrow(existing);
+    const std::string toText = wa::Narrow(target);
+    const std::string from = wa::ToHostPath(fromText);
+    const std::string to = wa::ToHostPath(toText);
+    if (from.empty() || to.empty()) return Fail(wa::NoHostPathError(from.empty() ? fromText : toText));
+    return MoveHostFile(from, to, flags);
+}
+
+namespace {
+
+/* Open-file-description locks: they conflict between two handles of one process
+ * as well as between processes, and go with the last descriptor. */
+BOOL HostLock(HANDLE file, short type, bool wait, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped) {
+    const int fd = FdOf(file);
+    if (fd < 0) return FALSE;
+    if (overlapped == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    struct flock lock;
+    memset(&lock, 0, sizeof lock);
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>((static_cast<uint64_t>(overlapped->OffsetHigh) << 32) | overlapped->Offset);
+    lock.l_len = static_cast<off_t>((static_cast<uint64_t>(bytesHigh) << 32) | bytesLow);
+    for (;;) {
+        if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return TRUE;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EACCES) return Fail(ERROR_LOCK_VIOLATION);
+        return Fail(wa::ErrnoToWin32(errno));
+    }
+}
+
+}  // namespace
+
+extern "C" BOOL LockFileEx(HANDLE file, DWORD flags, DWORD, DWORD bytesLow, DWORD bytesHigh,
+                           LPOVERLAPPED overlapped) {
+    const short type = (flags & LOCKFILE_EXCLUSIVE_LOCK) ? F_WRLCK : F_RDLCK;
+    return HostLock(file, type, (flags & LOCKFILE_FAIL_IMMEDIATELY) == 0, bytesLow, bytesHigh, overlapped);
+}
+
+extern "C" BOOL UnlockFileEx(HANDLE file, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped) {
+    return HostLock(file, F_UNLCK, false, bytesLow, bytesHigh, overlapped);
+}
+
 extern "C" BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::string host = wa::ToHostPath(path);
-    if (host.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+    const std::string host = wa::AnsiToHostPath(path);
+    if (host.empty()) return Fail(wa::NoHostPathError(path));
     if (mkdir(host.c_str(), 0777) != 0) {
         const int err = errno;
         if (err == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
@@ -517,8 +615,8 @@ extern "C" BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 
 extern "C" BOOL RemoveDirectoryA(LPCSTR path) {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::string host = wa::ToHostPath(path);
-    if (host.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+    const std::string host = wa::AnsiToHostPath(path);
+    if (host.empty()) return Fail(wa::NoHostPathError(path));
     if (rmdir(host.c_str()) != 0) {
         const int err = errno;
         if (err == ENOTDIR && access(host.c_str(), F_OK) == 0) return Fail(ERROR_DIRECTORY);
@@ -532,33 +630,38 @@ extern "C" DWORD GetFileAttributesA(LPCSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
-    const std::string host = wa::ToHostPath(name);
+    const std::string host = wa::AnsiToHostPath(name);
     struct stat st;
     if (host.empty() || stat(host.c_str(), &st) != 0) {
-        SetLastError(host.empty() ? ERROR_PATH_NOT_FOUND : wa::HostPathError(errno, host));
+        SetLastError(host.empty() ? wa::NoHostPathError(name) : wa::HostPathError(errno, host));
         return INVALID_FILE_ATTRIBUTES;
     }
     return AttributesOf(st);
 }
 
+namespace {
+
 /* Every missing folder on the way is made. Codes as the shell gives them:
- * ERROR_BAD_PATHNAME for a path that is not fully qualified, ERROR_INVALID_NAME
+ * ERROR_BAD_NETPATH for a path on another machine, ERROR_BAD_PATHNAME for a path
+ * that is not fully qualified, ERROR_INVALID_NAME
  * for characters no file name may hold, ERROR_FILENAME_EXCED_RANGE beyond the
  * folder length limit, ERROR_PATH_NOT_FOUND when a drive is missing or a file
  * stands where a parent folder should be, ERROR_ALREADY_EXISTS for an existing
  * folder (ERROR_FILE_EXISTS for a file of that name). */
-extern "C" int SHCreateDirectoryExA(HWND, LPCSTR path, const SECURITY_ATTRIBUTES *) {
-    if (path == nullptr || path[0] == '\0') {
+int CreateHostDirectories(const std::string &text) {
+    if (text.empty()) {
         SetLastError(ERROR_BAD_PATHNAME);
         return ERROR_BAD_PATHNAME;
     }
-    const std::string text = path;
+    const bool network = wa::NoHostPathError(text) == ERROR_BAD_NETPATH;
     const bool drivePath = text.size() >= 3 && ((text[0] | 0x20) >= 'a' && (text[0] | 0x20) <= 'z') &&
                            text[1] == ':' && (text[2] == '\\' || text[2] == '/');
     const bool posixPath = text[0] == '/';
     int rc = ERROR_SUCCESS;
     std::string host;
-    if (!drivePath && !posixPath) {
+    if (network) {
+        rc = ERROR_BAD_NETPATH;
+    } else if (!drivePath && !posixPath) {
         rc = ERROR_BAD_PATHNAME;
     } else if (drivePath && HasBadNameChars(text, 2)) {
         rc = ERROR_INVALID_NAME;
@@ -595,4 +698,14 @@ extern "C" int SHCreateDirectoryExA(HWND, LPCSTR path, const SECURITY_ATTRIBUTES
     }
     SetLastError(static_cast<DWORD>(rc));
     return rc;
+}
+
+}  // namespace
+
+extern "C" int SHCreateDirectoryExA(HWND, LPCSTR path, const SECURITY_ATTRIBUTES *) {
+    return CreateHostDirectories(path != nullptr ? wa::AnsiToUtf8Text(path) : std::string());
+}
+
+extern "C" int SHCreateDirectoryExW(HWND, LPCWSTR path, const SECURITY_ATTRIBUTES *) {
+    return CreateHostDirectories(path != nullptr ? wa::Narrow(path) : std::string());
 }

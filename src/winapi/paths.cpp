@@ -6,6 +6,7 @@
  *                     current directory is not on an emulated drive)
  *   "dir\file"     -> relative to the process's real current directory
  *   "/any/path"    -> a POSIX absolute path: not re-rooted, only '\' becomes '/'
+ *   "\\host\share" -> "" (another machine is never reachable from here)
  *
  * '\' and '/' both separate components; "." and ".." are resolved by text, and
  * trailing dots and blanks of names dropped, as Windows does. Each component is
@@ -163,9 +164,9 @@ std::string ToHostPath(const std::string &windowsPath) {
         return AppendMatched(DriveFolder(p[0]), Normalise(SplitComponents(p.substr(2))));
     }
     if (p[0] == '\\') {
-        if (p.size() >= 2 && p[1] == '\\') {
-            /* UNC names have no place on the emulated machine; leave them as they are. */
-            return p;
+        if (p.size() >= 2 && IsSep(p[1])) {
+            /* A path on another machine: nothing on this host may stand in for it. */
+            return std::string();
         }
         std::string cwdWindows = ToWindowsPath(CurrentHostDir());
         const char drive = (cwdWindows.size() >= 2 && cwdWindows[1] == ':') ? cwdWindows[0] : 'C';
@@ -190,6 +191,15 @@ std::string ToHostPath(const std::string &windowsPath) {
     std::vector<std::string> tail(parts.begin() + static_cast<std::ptrdiff_t>(i), parts.end());
     if (base.empty() && tail.empty()) return "/";
     return AppendMatched(base, tail);
+}
+
+std::string AnsiToHostPath(const char *ansiPath) {
+    return ansiPath != nullptr ? ToHostPath(AnsiToUtf8Text(ansiPath)) : std::string();
+}
+
+DWORD NoHostPathError(const std::string &windowsPath) {
+    const bool network = windowsPath.size() >= 2 && IsSep(windowsPath[0]) && IsSep(windowsPath[1]);
+    return network ? ERROR_BAD_NETPATH : ERROR_PATH_NOT_FOUND;
 }
 
 std::string ToWindowsPath(const std::string &hostPath) {
@@ -301,7 +311,7 @@ extern "C" DWORD GetTempPathA(DWORD size, LPSTR buffer) {
 }
 
 extern "C" DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-    return CopyOut(wa::ToWindowsPath(wa::CurrentHostDir()), buffer, size);
+    return CopyOut(wa::Utf8ToAnsiText(wa::ToWindowsPath(wa::CurrentHostDir())), buffer, size);
 }
 
 extern "C" BOOL SetCurrentDirectoryA(LPCSTR path) {
@@ -309,7 +319,11 @@ extern "C" BOOL SetCurrentDirectoryA(LPCSTR path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::string host = wa::ToHostPath(path);
+    const std::string host = wa::AnsiToHostPath(path);
+    if (host.empty()) {
+        SetLastError(wa::NoHostPathError(path));
+        return FALSE;
+    }
     if (chdir(host.c_str()) != 0) {
         const int err = errno;
         struct stat st;

@@ -120,7 +120,8 @@ bool CurrentWindowsDirectory(std::string *out) {
         const DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
         if (n == 0) return false;
         if (n < buffer.size()) {
-            out->assign(buffer.data(), n);
+            /* The A function answers in the ANSI code page; host names are UTF-8. */
+            *out = wa::AnsiToUtf8Text(std::string(buffer.data(), n).c_str());
             return true;
         }
         /* Changed meanwhile: ask again. */
@@ -433,7 +434,10 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
                     LPPROCESS_INFORMATION processInformation) {
     if (processInformation == nullptr || startupInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (applicationName == nullptr && commandLine == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::string line = commandLine ? commandLine : "";
+    /* The command line, program and folder come in the ANSI code page; the host
+     * program gets its arguments in the host's UTF-8. */
+    const std::string line = wa::AnsiToUtf8Text(commandLine);
+    const std::string application = wa::AnsiToUtf8Text(applicationName);
 
     /* Program and arguments. */
     std::string host;
@@ -442,9 +446,9 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
     bool quoted = false;
     size_t after = ProgramToken(line, &token, &quoted);
     if (applicationName != nullptr) {
-        const DWORD err = ResolveExact(applicationName, &host);
+        const DWORD err = ResolveExact(application, &host);
         if (err != 0) return Fail(err);
-        argv.push_back(commandLine ? token : std::string(applicationName));
+        argv.push_back(commandLine ? token : application);
     } else {
         if (token.empty()) return Fail(quoted ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
         DWORD err = ResolveProgram(token, &host);
@@ -473,7 +477,7 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
     /* Current directory. */
     std::string windowsCwd;
     if (currentDirectory != nullptr && currentDirectory[0] != '\0') {
-        windowsCwd = currentDirectory;
+        windowsCwd = wa::AnsiToUtf8Text(currentDirectory);
     } else if (!CurrentWindowsDirectory(&windowsCwd)) {
         return FALSE;  // the last error is set
     }

@@ -148,6 +148,33 @@ extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int 
     return Deliver(narrow, dst, dstLen);
 }
 
+namespace wa {
+
+std::string AnsiToUtf8Text(const char *ansi) {
+    std::string out;
+    if (ansi == nullptr) return out;
+    const SingleByteTable *table = TableFor(CP_ACP);
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(ansi); *p != 0; ++p)
+        AppendUtf8(&out, table != nullptr && table->mapped[*p] ? table->toWide[*p] : 0xFFFD);
+    return out;
+}
+
+std::string Utf8ToAnsiText(const std::string &utf8) {
+    std::string out;
+    const SingleByteTable *table = TableFor(CP_ACP);
+    for (WCHAR c : Widen(utf8.c_str())) {
+        char byte = '?';
+        if (table != nullptr) {
+            auto it = table->fromWide.find(c);
+            if (it != table->fromWide.end()) byte = static_cast<char>(it->second);
+        }
+        out.push_back(byte);
+    }
+    return out;
+}
+
+}  // namespace wa
+
 extern "C" BOOL StrTrimA(LPSTR text, LPCSTR trimChars) {
     if (text == nullptr || trimChars == nullptr) return FALSE;
     const size_t len = strlen(text);

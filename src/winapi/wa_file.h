@@ -13,6 +13,9 @@ extern "C" {
 #ifndef ERROR_NEGATIVE_SEEK
 #define ERROR_NEGATIVE_SEEK 131L
 #endif
+#ifndef ERROR_BAD_NETPATH
+#define ERROR_BAD_NETPATH 53L
+#endif
 
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
@@ -59,8 +62,12 @@ BOOL FindClose(HANDLE find);
 #define FILE_END 2
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+/* Opens a symbolic link itself instead of what it points to: a name that is a
+ * link is never written through (the open fails with ERROR_CANTOPEN here). */
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 
-/* Share modes are not emulated. CREATE_ALWAYS and OPEN_ALWAYS set
+/* Share modes are not emulated. A path on another machine (\\server\share)
+ * is never reachable: ERROR_BAD_NETPATH. CREATE_ALWAYS and OPEN_ALWAYS set
  * ERROR_ALREADY_EXISTS when the file was there; a folder cannot be opened
  * (ERROR_ACCESS_DENIED). */
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
@@ -78,12 +85,39 @@ BOOL CopyFileW(LPCWSTR existing, LPCWSTR target, BOOL failIfExists);
 BOOL DeleteFileA(LPCSTR name);
 BOOL DeleteFileW(LPCWSTR name);
 BOOL MoveFileA(LPCSTR existing, LPCSTR target);
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+/* One-step rename: with MOVEFILE_REPLACE_EXISTING an existing file (or a symbolic
+ * link, which is replaced, not followed) under the target name is replaced;
+ * without it that is ERROR_ALREADY_EXISTS. MOVEFILE_WRITE_THROUGH returns only
+ * once the new name is on disk. Folders and other file systems are not moved. */
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR target, DWORD flags);
+
+#define LOCKFILE_FAIL_IMMEDIATELY 0x00000001
+#define LOCKFILE_EXCLUSIVE_LOCK 0x00000002
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+/* Byte-range locks that hold between processes and between handles of one
+ * process, and go when the handle is closed or its process ends. With
+ * LOCKFILE_FAIL_IMMEDIATELY a range locked elsewhere gives ERROR_LOCK_VIOLATION;
+ * without it the call waits. The range starts at overlapped->Offset(High). */
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
+BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES sa);
 BOOL RemoveDirectoryA(LPCSTR path);
 DWORD GetFileAttributesA(LPCSTR name);
 
 /* shell32: creates the folder and every missing parent. */
 int SHCreateDirectoryExA(HWND window, LPCSTR path, const SECURITY_ATTRIBUTES *sa);
+int SHCreateDirectoryExW(HWND window, LPCWSTR path, const SECURITY_ATTRIBUTES *sa);
 
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);

@@ -29,6 +29,14 @@ bool MakeHostDirs(const std::string &path);
  * drive; a relative path is relative to the current directory; a POSIX absolute
  * path passes unchanged. */
 std::string ToHostPath(const std::string &windowsPath);
+/* A path handed to an A function, which is in the ANSI code page, as a host path
+ * (host names are UTF-8): converted first, then as ToHostPath. */
+std::string AnsiToHostPath(const char *ansiPath);
+/* The error for a path that has no host path (ToHostPath gave ""): a path on
+ * another machine ("\\server\share\...") is never reachable on the emulated
+ * machine, ERROR_BAD_NETPATH as for a share that does not answer; anything else
+ * ERROR_PATH_NOT_FOUND. */
+DWORD NoHostPathError(const std::string &windowsPath);
 /* The reverse: "<root>/drive_x/a/b" -> "X:\a\b"; other host paths unchanged. */
 std::string ToWindowsPath(const std::string &hostPath);
 /* The Windows directory in Windows form ("C:\Windows" unless "SystemRoot" says otherwise). */
@@ -98,6 +106,11 @@ bool DecodeUtf8Text(const char *text, size_t n, bool strict, std::wstring *out);
 /* WCHAR text -> UTF-8, a UTF-16 surrogate pair joined into one code point. A lone
  * surrogate or a value beyond U+10FFFF gives U+FFFD, or false when `strict`. */
 bool EncodeUtf8Text(const WCHAR *text, size_t n, bool strict, std::string *out);
+
+/* ANSI code page (Windows-1252) <-> UTF-8, for the A functions' paths. A
+ * character the code page lacks becomes '?', as Windows' A functions give it. */
+std::string AnsiToUtf8Text(const char *ansi);
+std::string Utf8ToAnsiText(const std::string &utf8);
 
 /* The same for terminated texts, never strict: the W functions of the stand-in. */
 std::string Narrow(const WCHAR *text);

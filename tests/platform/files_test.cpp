@@ -126,7 +126,7 @@ TEST_F(FilesTest, CreateFolderMakesTheFolderPartOrTheWholePath) {
         {L"C:\\file.msi", 0, "file.msi", nullptr},              // "C:\" is too short
         {L"C:\\x\\x", 0, "x\\x", nullptr},                      // "x" first found right after "C:\"
         {L"C:\\dir\\sub\\", 0, "dir\\sub", nullptr},
-        {L"C:\\p\\\u00e9t\u00e9\\f.txt", 0, "p\\\xc3\xa9t\xc3\xa9", "p\\\xc3\xa9t\xc3\xa9\\f.txt"},
+        {L"C:\\p\\\u00e9t\u00e9\\f.txt", 0, "p\\\xe9t\xe9", "p\\\xc3\xa9t\xc3\xa9\\f.txt"},  // folder named in ANSI
         {L"relative\\f.msi", ERROR_BAD_PATHNAME, nullptr, "relative"},
         {L"", ERROR_BAD_PATHNAME, nullptr, nullptr},
     };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/errors.h"
 #include "support/scratch_root.h"
 #include "winapi/registry_hive.h"
 
@@ -226,6 +227,41 @@ TEST(RegistryAccess, Wow64WritesLandInTheirViews) {
     const std::string hive = root.ReadHive();
     EXPECT_TRUE(Contains(hive, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\K32]")) << hive;
     EXPECT_TRUE(Contains(hive, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K64]")) << hive;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RegistryAccess, PathsReadOnlyWhenTheAnsiCodePageCanNameThem) {
+    ScratchRoot root;
+    /* The hive file is UTF-8: é and ü have their places in Windows-1252, Ω does not. */
+    root.WriteHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Vantrel\\DAZered]\n"
+                   "\"Plain\"=\"C:\\\\Vantrel Agent\"\n"
+                   "\"Accents\"=\"C:\\\\Vantr\xc3\xa9l\\\\\xc3\xbc\"\n"
+                   "\"Greek\"=\"C:\\\\Vantrel \xce\xa9\\\\Agent\"\n");
+    char *text = nullptr;
+    ASSERT_EQ(ReadRegistryPath(HKEY_LOCAL_MACHINE, kKey, "Plain", &text), ERROR_SUCCESS);
+    EXPECT_STREQ(text, "C:\\Vantrel Agent");
+    free(text);
+    ASSERT_EQ(ReadRegistryPath(HKEY_LOCAL_MACHINE, kKey, "Accents", &text), ERROR_SUCCESS);
+    EXPECT_STREQ(text, "C:\\Vantr\xe9l\\\xfc");
+    free(text);
+    text = reinterpret_cast<char *>(0x1);
+    EXPECT_EQ(ReadRegistryPath(HKEY_LOCAL_MACHINE, kKey, "Greek", &text), ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(ReadRegistryPath(HKEY_LOCAL_MACHINE, kKey, "Missing", &text), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(text, nullptr);
+
+    /* A text read in the ANSI code page and written back through its UTF-8 form
+     * is the stored text again. */
+    ASSERT_EQ(ReadRegistryPath(HKEY_LOCAL_MACHINE, kKey, "Accents", &text), ERROR_SUCCESS);
+    char *utf8 = nullptr;
+    ASSERT_TRUE(AnsiToUtf8(text, &utf8));
+    EXPECT_EQ(SetRegistryValue(HKEY_LOCAL_MACHINE, kKey, "Copy", utf8, REG_SZ), ERROR_SUCCESS);
+    free(utf8);
+    free(text);
+    EXPECT_TRUE(Contains(root.ReadHive(), "\"Copy\"=\"C:\\\\Vantr\xc3\xa9l\\\\\xc3\xbc\""));
 }
 
 }  // namespace

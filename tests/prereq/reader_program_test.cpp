@@ -6,9 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -26,6 +32,8 @@ struct Machine {
     std::string rate = "0";
     std::string language = "0409";  // InstallLanguage
     bool wow64 = false;
+    std::string installDir = kInstallDir;  // UTF-8, as the hive file holds it
+    std::string requestTimeout;            // "HTTPRequestTimeout" in ms, "" for none
 };
 
 /* A complete agent configuration and a Reader registration (language group `group`)
@@ -34,11 +42,17 @@ std::string Hive(const Machine &m, const std::string &group, const std::string &
     const std::string software = m.wow64 ? "SOFTWARE\\Wow6432Node" : "SOFTWARE";
     const std::string agent = software + "\\Corvane\\Vantrel\\DAZered";
     std::string h;
-    h += Key(agent) + Value("DAZeredInstallDir", kInstallDir) + Value("DAZeredVersion", "7.2.0") +
+    h += Key(agent) + Value("DAZeredInstallDir", m.installDir) + Value("DAZeredVersion", "7.2.0") +
          Value("MSPName", "MSP") + Value("CustomerName", "Customer") + Value("CustomerId", "C1") +
          Value("VTProductCode", "RERI") + Value("EnableDistributionServer", "no") + Value("EnableDSRoute", "no") +
          Value("ProxyEnabled", "no") + Value("DataTransferRate_KBps", m.rate) +
-         "\"DAZeredLogLevel\"=dword:00000002\n\n";
+         "\"DAZeredLogLevel\"=dword:00000002\n";
+    if (!m.requestTimeout.empty()) {
+        char dword[40];
+        snprintf(dword, sizeof dword, "\"HTTPRequestTimeout\"=dword:%08x\n", std::stoi(m.requestTimeout));
+        h += dword;
+    }
+    h += "\n";
     h += Key(agent + "\\ServerInfo") + Value("VTServerName", "localhost") + Value("VTServerFlatName", "localhost") +
          Value("VTServerIPAddress", "127.0.0.1") + Value("VTServerSecIPAddress", "127.0.0.1") +
          Value("VTLastAccessName", "127.0.0.1") + Value("VTServerPort", std::to_string(m.port)) +
@@ -79,7 +93,8 @@ protected:
     void Prepare(const std::string &group, const std::string &packed) {
         root.WriteHive(Hive(machine, group, packed));
         vt_test::MakeDirs(root.Host(SetupFolder(group)));
-        vt_test::MakeDirs(root.Host(kInstallDir));  // an installed agent has its folder
+        if (machine.installDir[0] != '\\')
+            vt_test::MakeDirs(root.Host(machine.installDir));  // an installed agent has its folder
         const std::string msiexec = root.Host("C:\\Windows\\system32\\msiexec.exe");
         vt_test::MakeDirs(msiexec.substr(0, msiexec.rfind('/')));
         vt_test::WriteWholeFile(msiexec, ReadWholeFile(std::string(VT_SOURCE_DIR) + "/scripts/demo/msiexec.sh"));
@@ -100,7 +115,7 @@ protected:
 
     /* The log without time stamps and thread ids. */
     std::string Log() const {
-        return WithoutStamps(ReadWholeFile(root.Host("C:\\Vantrel Agent\\logs\\rozedidavevazez.log")));
+        return WithoutStamps(ReadWholeFile(root.Host(machine.installDir + "\\logs\\rozedidavevazez.log")));
     }
     std::string MsiexecRuns() const { return ReadWholeFile(root.path() + "/msiexec-runs.log"); }
 
@@ -319,6 +334,212 @@ TEST_F(ReaderProgramTest, GermanMachineUsesItsOwnPackageAndKeys) {
     EXPECT_EQ(ReadValue(SourceListKey("1301"), "PackageName"), package);
     EXPECT_EQ(ReadValue(ProductIdKey("1033"), "InstallSource"), "<no key>");
     EXPECT_NE(MsiexecRuns().find("cached:       " + SetupFolder("1031") + "\\AcroRead.msi\n"), std::string::npos);
+}
+
+/* ---- What the repair guarantees about the package -------------------------------- */
+
+const char kPackage[] = "300297-AdbeRdr1010_en_US.msi";
+
+class PackageSafetyTest : public ReaderProgramTest {
+protected:
+    std::string PackageHost() const { return root.Host(std::string(kPatches) + "\\" + kPackage); }
+    /* Folders and files below `host`, as relative host paths. */
+    static std::vector<std::string> Tree(const std::string &host) {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (auto it = std::filesystem::recursive_directory_iterator(host, ec);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+            names.push_back(it->path().lexically_relative(host).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::vector<std::string> PackageTemporaries() const {
+        std::vector<std::string> names;
+        for (const std::string &name : Tree(root.Host(kPatches)))
+            if (name.rfind(kPackage, 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp")
+                names.push_back(name);
+        return names;
+    }
+    int Start() { return vt_test::StartProgram(VT_PREREQ_EXE, {"-p", "PATCH-1"}); }
+    /* The repair is needed again: the cached package from the last install goes. */
+    void ForgetInstall() { std::remove(root.Host(SetupFolder("1033") + "\\AcroRead.msi").c_str()); }
+    int InstallCount() const {
+        const std::string runs = MsiexecRuns();
+        int n = 0;
+        for (size_t at = runs.find("command line:"); at != std::string::npos; at = runs.find("command line:", at + 1))
+            ++n;
+        return n;
+    }
+};
+
+TEST_F(PackageSafetyTest, AKilledRunLeavesTheOldPackageOrTheWholeNewOneAndTheNextCleansUp) {
+    const uint64_t size = 1 << 20;
+    const std::string whole = vt_test::GeneratedBytes(0, size);
+    std::mt19937 random(20261208);
+    /* Plain: 16 pieces 40 ms apart; throttled (rate 512): 4 ranges of ~600 ms. */
+    const struct {
+        const char *rate;
+        int rounds;
+        int longestMs;
+    } modes[] = {{"0", 4, 900}, {"512", 3, 2800}};
+    for (const auto &mode : modes) {
+        SCOPED_TRACE(std::string("rate ") + mode.rate);
+        machine.rate = mode.rate;
+        server.Serve("GET", std::string("/store/") + kPackage, vt_test::CannedResponse::Paced(size, 65536, 40));
+        Prepare("1033", "3301");
+        vt_test::MakeDirs(root.Host(kPatches));
+        vt_test::WriteWholeFile(PackageHost(), "old package");
+        for (int round = 0; round < mode.rounds; ++round) {
+            const int delayMs = 100 + static_cast<int>(random() % static_cast<unsigned>(mode.longestMs));
+            SCOPED_TRACE("killed after " + std::to_string(delayMs) + " ms");
+            ForgetInstall();
+            const int pid = Start();
+            ASSERT_GT(pid, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            kill(pid, SIGKILL);
+            vt_test::WaitProgram(pid);
+            const std::string now = ReadWholeFile(PackageHost());
+            EXPECT_TRUE(now == "old package" || now == whole) << "a package of " << now.size() << " bytes";
+        }
+        /* Left-overs of runs that never finished, of this package and others. */
+        vt_test::WriteWholeFile(PackageHost() + "4242.tmp", "stale");
+        vt_test::WriteWholeFile(root.Host(std::string(kPatches) + "\\notes.tmp"), "keep");
+        vt_test::WriteWholeFile(PackageHost() + "x.tmp", "keep");
+        ForgetInstall();
+        vt_test::ProcessResult r = Run();
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(ReadWholeFile(PackageHost()), whole);
+        EXPECT_EQ(PackageTemporaries(), std::vector<std::string>{std::string(kPackage) + "x.tmp"});
+        EXPECT_TRUE(vt_test::PathExists(root.Host(std::string(kPatches) + "\\notes.tmp")));
+        EXPECT_NE(Log().find("[INFO] InstallReaderBase : Removed " + std::string(kPatches) + "\\" + kPackage +
+                             "4242.tmp, left by an interrupted download \n"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(PackageSafetyTest, RunsStartedTogetherDownloadAndInstallOnce) {
+    const uint64_t size = 1 << 20;
+    server.Serve("GET", std::string("/store/") + kPackage, vt_test::CannedResponse::Paced(size, 65536, 50));
+    for (const int apartMs : {0, 500}) {
+        SCOPED_TRACE(std::to_string(apartMs) + " ms apart");
+        Prepare("1033", "3301");
+        ForgetInstall();
+        std::remove(PackageHost().c_str());
+        vt_test::WriteWholeFile(root.path() + "/msiexec-runs.log", "");
+        vt_test::WriteWholeFile(root.Host(std::string(kInstallDir) + "\\logs\\rozedidavevazez.log"), "");
+        server.ClearRequests();
+        const int first = Start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(apartMs));
+        const int second = Start();
+        ASSERT_GT(first, 0);
+        ASSERT_GT(second, 0);
+        EXPECT_EQ(vt_test::WaitProgram(first), 0);
+        EXPECT_EQ(vt_test::WaitProgram(second), 0);
+
+        size_t downloads = 0;
+        for (const vt_test::RecordedRequest &req : server.Requests()) downloads += req.path == std::string("/store/") + kPackage;
+        EXPECT_EQ(downloads, 1u);
+        EXPECT_EQ(InstallCount(), 1) << MsiexecRuns();
+        EXPECT_NE(MsiexecRuns().find("result:       0 (installed)"), std::string::npos) << MsiexecRuns();
+        EXPECT_EQ(ReadWholeFile(root.Host(SetupFolder("1033") + "\\AcroRead.msi")), vt_test::GeneratedBytes(0, size));
+        /* Either the second run found the source repaired at its check, or it
+         * waited for the lock and found it then. */
+        const std::string log = Log();
+        const bool waited = log.find("Another run is repairing; waiting for it to end") != std::string::npos;
+        EXPECT_EQ(waited, log.find("Another run repaired the source meanwhile") != std::string::npos) << log;
+    }
+}
+
+TEST_F(PackageSafetyTest, RangesHoldingOtherBytesAreNeitherRegisteredNorInstalled) {
+    machine.rate = "512";
+    const uint64_t size = 600000;
+    server.Serve("GET", std::string("/store/") + kPackage, [size](const vt_test::RecordedRequest &req) {
+        if (req.method == "HEAD") return vt_test::CannedResponse::Text(200, vt_test::GeneratedBytes(0, size));
+        /* Every range answered with the resource's first bytes, and said so. */
+        unsigned long long first = 0, last = 0;
+        sscanf(req.Header("Range").c_str(), "bytes=%llu-%llu", &first, &last);
+        const uint64_t n = std::min<uint64_t>(last, size - 1) - first + 1;
+        return vt_test::CannedResponse::Text(
+            206, vt_test::GeneratedBytes(0, n),
+            {{"Content-Range", "bytes 0-" + std::to_string(n - 1) + "/" + std::to_string(size)}});
+    });
+    Prepare("1033", "3301");
+    vt_test::MakeDirs(root.Host(kPatches));
+    vt_test::WriteWholeFile(PackageHost(), "old package");
+    vt_test::ProcessResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(LinesInOrder(Log(), {"[ERROR] InternetGetRequestByBitrate : The answer holds other bytes than "
+                                     "bytes=256001-512000 of 600000 (Content-Range: bytes 0-255999/600000) --> 12030 \n",
+                                     "[INFO] \t Error occured while downloading the Patch : " + std::string(kPatches) +
+                                         "\\" + kPackage + " \n"}));
+    ExpectNothingChanged("1033", "3301");
+    EXPECT_EQ(ReadWholeFile(PackageHost()), "old package");
+    EXPECT_TRUE(PackageTemporaries().empty());
+}
+
+TEST_F(PackageSafetyTest, AServerThatTricklesEndsTheRunWithNothingRegistered) {
+    machine.requestTimeout = "200";
+    server.Serve("GET", std::string("/store/") + kPackage, vt_test::CannedResponse::Paced(100, 1, 400));
+    Prepare("1033", "3301");
+    vt_test::ProcessResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(LinesInOrder(Log(), {"[ERROR] InternetGetRequestEx : The server sends too slowly, the transfer is "
+                                     "given up --> 12002 \n",
+                                     "[INFO] \t Error occured while downloading the Patch : " + std::string(kPatches) +
+                                         "\\" + kPackage + " \n"}));
+    ExpectNothingChanged("1033", "3301");
+    EXPECT_FALSE(vt_test::PathExists(PackageHost()));
+    EXPECT_TRUE(PackageTemporaries().empty());
+}
+
+TEST_F(PackageSafetyTest, InstallFoldersOutsideAscii) {
+    server.Serve("GET", std::string("/store/") + kPackage, vt_test::CannedResponse::Generated(3000));
+
+    /* é and ü have their places in the ANSI code page: the whole job works. */
+    machine.installDir = "C:\\Program Files\\Vantr\xc3\xa9l\\Ag\xc3\xbcnt";
+    Prepare("1033", "3301");
+    vt_test::ProcessResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string patches = "C:\\Program Files\\Vantr\xc3\xa9l\\Ag\xc3\xbcnt\\patches";
+    EXPECT_EQ(ReadWholeFile(root.Host(patches + "\\" + kPackage)), vt_test::GeneratedBytes(0, 3000));
+    EXPECT_NE(Log().find("[INFO] Returning from Kestrinst with errorcode : 0\n"), std::string::npos) << Log();
+    const std::string ansiPatches = "C:\\Program Files\\Vantr\xe9l\\Ag\xfcnt\\patches";
+    EXPECT_EQ(ReadValue(ProductIdKey("1033"), "InstallSource"), ansiPatches);
+    EXPECT_EQ(ReadValue(SourceListKey("3301"), "LastUsedSource"), ansiPatches);
+    EXPECT_EQ(ReadValue(SourceListKey("3301"), "PackageName"), kPackage);
+    EXPECT_NE(root.ReadHive().find(Value("InstallSource", patches)), std::string::npos);
+    EXPECT_NE(MsiexecRuns().find("directory:    " + patches + "\nhost folder:  " + root.Host(patches) + "\n"),
+              std::string::npos)
+        << MsiexecRuns();
+    EXPECT_NE(MsiexecRuns().find("result:       0 (installed)"), std::string::npos);
+
+    /* Ω is not in it, and a share on another machine is no folder here: the run
+     * ends cleanly, makes nothing anywhere, writes and runs nothing. */
+    for (const std::string &dir : {std::string("C:\\Program Files\\Vantrel \xce\xa9\\Agent"),
+                                  std::string("\\\\127.0.0.1\\share\\x")}) {
+        SCOPED_TRACE(dir);
+        machine.installDir = dir;
+        root.WriteHive(Hive(machine, "1033", "3301"));
+        vt_test::WriteWholeFile(root.path() + "/msiexec-runs.log", "");
+        const std::vector<std::string> rootBefore = Tree(root.path());
+        server.ClearRequests();
+        r = Run();
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Tree(root.path()), rootBefore);
+        /* Nothing named after the install directory in the host's current folder. */
+        std::error_code ec;
+        for (const auto &entry : std::filesystem::directory_iterator(".", ec)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name.find('\\') == std::string::npos && name.find("127.0.0.1") == std::string::npos &&
+                        name.find("Vantrel") == std::string::npos && name != "logs" && name != "patches")
+                << name;
+        }
+        EXPECT_EQ(server.RequestCount(), 0u);
+        EXPECT_EQ(MsiexecRuns(), "");
+        const std::string hive = root.ReadHive();
+        EXPECT_EQ(hive.find("\xef\xbf\xbd"), std::string::npos) << "a replacement character was stored";
+        EXPECT_EQ(hive.find("InstallSource"), std::string::npos);
+    }
 }
 
 }  // namespace

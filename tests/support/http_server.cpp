@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -55,6 +56,13 @@ CannedResponse CannedResponse::Generated(uint64_t size, bool ranges) {
     r.generated = true;
     r.generatedSize = size;
     r.ranges = ranges;
+    return r;
+}
+
+CannedResponse CannedResponse::Paced(uint64_t size, size_t paceBytes, unsigned paceMs) {
+    CannedResponse r = Generated(size);
+    r.paceBytes = paceBytes;
+    r.paceMs = paceMs;
     return r;
 }
 
@@ -182,8 +190,10 @@ void TestHttpServer::Impl::Dispatch(const httplib::Request &req, httplib::Respon
     if (answer.generated) {
         res.set_content_provider(
             static_cast<size_t>(length), contentType,
-            [first](size_t offset, size_t want, httplib::DataSink &sink) {
-                const size_t chunk = std::min<size_t>(want, 64 * 1024);
+            [first, paceBytes = answer.paceBytes, paceMs = answer.paceMs](size_t offset, size_t want,
+                                                                          httplib::DataSink &sink) {
+                const size_t chunk = std::min<size_t>(want, paceBytes != 0 ? paceBytes : 64 * 1024);
+                if (paceMs != 0) std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
                 std::string bytes = GeneratedBytes(first + offset, chunk);
                 return sink.write(bytes.data(), bytes.size());
             });

@@ -61,9 +61,15 @@ struct CannedResponse {
     /* Honour "Range: bytes=a-b" on a 200 answer: 206 with Content-Range and the
      * slice, 416 when the range starts past the end. */
     bool ranges = false;
+    /* When set, a generated body goes out in pieces of at most `paceBytes`, each
+     * after a pause of `paceMs`: a slow server, or one that trickles. */
+    size_t paceBytes = 0;
+    unsigned paceMs = 0;
 
     static CannedResponse Text(int status, const std::string &body, HeaderList headers = {});
     static CannedResponse Generated(uint64_t size, bool ranges = true);
+    /* Generated, sent `paceBytes` at a time with `paceMs` before each piece. */
+    static CannedResponse Paced(uint64_t size, size_t paceBytes, unsigned paceMs);
 };
 
 /* Byte `offset` of a generated body: a pattern that does not repeat every 2^n bytes. */

@@ -147,4 +147,39 @@ ProcessResult RunProgram(const std::string &program, const std::vector<std::stri
     return result;
 }
 
+int StartProgram(const std::string &program, const std::vector<std::string> &args,
+                 const std::vector<std::string> &extraEnv) {
+    /* Everything is prepared before fork: the child only calls exec. */
+    std::vector<std::string> env;
+    for (char **e = environ; *e != nullptr; ++e) env.push_back(*e);
+    for (const auto &e : extraEnv) env.push_back(e);
+    std::vector<char *> envp;
+    for (auto &e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (devNull >= 0) {
+            dup2(devNull, 1);
+            dup2(devNull, 2);
+        }
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    if (devNull >= 0) close(devNull);
+    return pid > 0 ? static_cast<int>(pid) : -1;
+}
+
+int WaitProgram(int pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 }  // namespace vt_test

@@ -46,5 +46,11 @@ struct ProcessResult {
  * entries, and collects its output and exit code. */
 ProcessResult RunProgram(const std::string &program, const std::vector<std::string> &args,
                          const std::vector<std::string> &extraEnv = {});
+/* Starts a program the same way without waiting for it (its output is dropped);
+ * its process id, or -1. WaitProgram gives its exit code as RunProgram does
+ * (128 + the signal for a program killed by one). */
+int StartProgram(const std::string &program, const std::vector<std::string> &args,
+                 const std::vector<std::string> &extraEnv = {});
+int WaitProgram(int pid);
 
 }  // namespace vt_test

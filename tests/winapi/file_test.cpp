@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -299,6 +301,132 @@ TEST_F(FileTest, WrongOrStaleHandlesAreRefused) {
     EXPECT_FALSE(ReadFile(file, &c, 1, &n, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(GetFileSize(file, nullptr), INVALID_FILE_SIZE);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FileTest, MoveFileExReplacesInOneStepAndNeverFollowsALink) {
+    WriteWholeFile(Host("new.tmp"), "NEW");
+    WriteWholeFile(Host("pkg.msi"), "OLD");
+    SetLastError(0);
+    EXPECT_FALSE(MoveFileExA("C:\\new.tmp", "C:\\pkg.msi", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ReadWholeFile(Host("pkg.msi")), "OLD");
+    /* A reader holding the old file keeps reading the old bytes. */
+    HANDLE reader = CreateFileA("C:\\pkg.msi", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(MoveFileExW(L"C:\\new.tmp", L"C:\\pkg.msi", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    char old[4] = {0};
+    DWORD n = 0;
+    EXPECT_TRUE(ReadFile(reader, old, 3, &n, nullptr));
+    EXPECT_STREQ(old, "OLD");
+    CloseHandle(reader);
+    EXPECT_EQ(ReadWholeFile(Host("pkg.msi")), "NEW");
+    EXPECT_FALSE(PathExists(Host("new.tmp")));
+
+    /* A link under the target name is replaced; what it pointed to is untouched. */
+    WriteWholeFile(Host("victim.txt"), "VICTIM");
+    WriteWholeFile(Host("new.tmp"), "NEWER");
+    ASSERT_EQ(symlink(Host("victim.txt").c_str(), Host("link.msi").c_str()), 0);
+    EXPECT_TRUE(MoveFileExA("C:\\new.tmp", "C:\\link.msi", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ReadWholeFile(Host("victim.txt")), "VICTIM");
+    EXPECT_EQ(ReadWholeFile(Host("link.msi")), "NEWER");
+
+    /* Opening through a link is refused with FILE_FLAG_OPEN_REPARSE_POINT. */
+    ASSERT_EQ(symlink(Host("victim.txt").c_str(), Host("trap.tmp").c_str()), 0);
+    SetLastError(0);
+    EXPECT_EQ(CreateFileA("C:\\trap.tmp", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANTOPEN));
+    EXPECT_EQ(ReadWholeFile(Host("victim.txt")), "VICTIM");
+
+    /* Errors: a missing source, a folder in the way. */
+    SetLastError(0);
+    EXPECT_FALSE(MoveFileExA("C:\\none.tmp", "C:\\pkg.msi", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    MakeDirs(Host("dir"));
+    WriteWholeFile(Host("new.tmp"), "x");
+    SetLastError(0);
+    EXPECT_FALSE(MoveFileExA("C:\\new.tmp", "C:\\dir", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(FileTest, ExclusiveLocksHoldBetweenHandlesUntilUnlockedOrClosed) {
+    auto open = [] {
+        return CreateFileA("C:\\repair.lock", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, 0, nullptr);
+    };
+    HANDLE first = open();
+    HANDLE second = open();
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    ASSERT_NE(second, INVALID_HANDLE_VALUE);
+    OVERLAPPED at = {};
+    const DWORD now = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+    EXPECT_TRUE(LockFileEx(first, now, 0, 1, 0, &at));
+    SetLastError(0);
+    EXPECT_FALSE(LockFileEx(second, now, 0, 1, 0, &at));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_TRUE(UnlockFileEx(first, 0, 1, 0, &at));
+    EXPECT_TRUE(LockFileEx(second, now, 0, 1, 0, &at));
+    EXPECT_FALSE(LockFileEx(first, now, 0, 1, 0, &at));
+    CloseHandle(second);  // closing gives the lock up
+    EXPECT_TRUE(LockFileEx(first, now, 0, 1, 0, &at));
+    CloseHandle(first);
+    SetLastError(0);
+    EXPECT_FALSE(LockFileEx(first, now, 0, 1, 0, &at));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(FileTest, AnsiNamesReachTheHostInUtf8AndNetworkPathsNowhere) {
+    /* "caf\xe9" is café in the ANSI code page (Windows-1252). */
+    HANDLE h = CreateFileA("C:\\caf\xe9\\m\xfcller.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(SHCreateDirectoryExA(nullptr, "C:\\caf\xe9", nullptr), 0);
+    EXPECT_TRUE(PathExists(Host("caf\xc3\xa9")));
+    h = CreateFileA("C:\\caf\xe9\\m\xfcller.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_TRUE(PathExists(Host("caf\xc3\xa9/m\xc3\xbcller.txt")));
+    EXPECT_EQ(WaCrtPath("C:\\caf\xe9"), Host("caf\xc3\xa9"));
+    DWORD error = 0;
+    EXPECT_EQ(FindAll("C:\\caf\xe9\\*.txt", &error), std::vector<std::string>{"m\xfcller.txt"});
+    EXPECT_EQ(SHCreateDirectoryExW(nullptr, L"C:\\\u00fc", nullptr), 0);
+    EXPECT_TRUE(PathExists(Host("\xc3\xbc")));
+
+    char saved[4096] = {0};
+    ASSERT_NE(GetCurrentDirectoryA(sizeof saved, saved), 0u);
+    EXPECT_TRUE(SetCurrentDirectoryA("C:\\caf\xe9"));
+    char here[4096] = {0};
+    EXPECT_NE(GetCurrentDirectoryA(sizeof here, here), 0u);
+    EXPECT_STREQ(here, "C:\\caf\xe9");
+    EXPECT_TRUE(SetCurrentDirectoryA(saved));
+
+    /* A share on another machine: never a host folder, whatever the function. */
+    const char *unc = "\\\\127.0.0.1\\share\\x";
+    SetLastError(0);
+    EXPECT_EQ(CreateFileA("\\\\127.0.0.1\\share\\x\\f.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ(CreateFileW(L"\\\\127.0.0.1\\share\\x\\f.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ(SHCreateDirectoryExA(nullptr, unc, nullptr), ERROR_BAD_NETPATH);
+    EXPECT_EQ(SHCreateDirectoryExW(nullptr, L"//127.0.0.1/share/x", nullptr), ERROR_BAD_NETPATH);
+    SetLastError(0);
+    EXPECT_FALSE(SetCurrentDirectoryA(unc));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    SetLastError(0);
+    EXPECT_FALSE(CreateDirectoryA(unc, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ(FindAll("\\\\127.0.0.1\\share\\*", &error), std::vector<std::string>{});
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ(WaCrtPath(unc), "");
+    char now[4096] = {0};
+    GetCurrentDirectoryA(sizeof now, now);
+    EXPECT_STREQ(now, saved);
 }
 
 }  // namespace
