@@ -10,10 +10,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <thread>
 #include <string>
 #include <vector>
@@ -415,6 +417,30 @@ TEST_F(PackageSafetyTest, AKilledRunLeavesTheOldPackageOrTheWholeNewOneAndTheNex
                              "4242.tmp, left by an interrupted download \n"),
                   std::string::npos);
     }
+}
+
+TEST_F(PackageSafetyTest, TheFinalNameNeverShowsAPartialPackage) {
+    const uint64_t size = 16 << 20;
+    server.Serve("GET", std::string("/store/") + kPackage, vt_test::CannedResponse::Generated(size));
+    Prepare("1033", "3301");
+    vt_test::MakeDirs(root.Host(kPatches));
+    vt_test::WriteWholeFile(PackageHost(), "old package");
+    /* Whatever a reader finds under the name while the run goes on: the old
+     * package or the whole new one. */
+    std::atomic<bool> running{true};
+    std::set<long long> sizes;
+    std::thread watcher([&] {
+        while (running) {
+            struct stat st;
+            sizes.insert(stat(PackageHost().c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1);
+        }
+    });
+    vt_test::ProcessResult r = Run();
+    running = false;
+    watcher.join();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(sizes, (std::set<long long>{11, static_cast<long long>(size)}));
+    EXPECT_EQ(ReadWholeFile(PackageHost()), vt_test::GeneratedBytes(0, size));
 }
 
 TEST_F(PackageSafetyTest, RunsStartedTogetherDownloadAndInstallOnce) {
