@@ -10,6 +10,7 @@
 #include "winapi/wa_private.h"
 
 #include <algorithm>
+#include <atomic>
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -189,7 +190,15 @@ struct FileObject : wa::HandleObject {
     /* A file handle is signalled: waits on it return at once, as on Windows. */
     DWORD Wait(DWORD) override { return WAIT_OBJECT_0; }
     int fd;
+    /* Bytes written since the disk writes were last started. */
+    std::atomic<uint64_t> unstarted{0};
 };
+
+/* Windows' lazy writer puts written pages on disk in the background within about
+ * a second, so FlushFileBuffers at the end of a long write finds little left to
+ * do. The host keeps dirty pages far longer; starting their writes every few MiB
+ * (without waiting for them) gives the same shape. */
+constexpr uint64_t kLazyWriteBytes = 8u << 20;
 
 int FdOf(HANDLE h) {
     std::shared_ptr<wa::HandleObject> o = wa::LookupHandle(h, wa::HandleKind::File);
@@ -284,8 +293,10 @@ extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD readC
 
 extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPVOID) {
     if (written != nullptr) *written = 0;
-    const int fd = FdOf(file);
-    if (fd < 0) return FALSE;
+    const std::shared_ptr<wa::HandleObject> object = wa::LookupHandle(file, wa::HandleKind::File);
+    if (!object) return FALSE;
+    FileObject *handle = static_cast<FileObject *>(object.get());
+    const int fd = handle->fd;
     if (buffer == nullptr && toWrite > 0) return Fail(ERROR_INVALID_PARAMETER);
     DWORD total = 0;
     while (total < toWrite) {
@@ -299,6 +310,10 @@ extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD wr
         total += static_cast<DWORD>(n);
     }
     if (written != nullptr) *written = total;
+    if ((handle->unstarted += total) >= kLazyWriteBytes) {
+        handle->unstarted = 0;
+        sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
     return TRUE;
 }
 
