@@ -102,7 +102,7 @@ extern "C" UINT WINAPI MsiOpenDatabaseA(LPCSTR databasePath, LPCSTR persist, MSI
     if (databasePath == nullptr || database == nullptr || persist != MSIDBOPEN_READONLY)
         return ERROR_INVALID_PARAMETER;
     *database = 0;
-    const std::string host = wa::ToHostPath(databasePath);
+    const std::string host = wa::AnsiToHostPath(databasePath);
     if (databasePath[0] == '\0' || !IsRegularFile(host)) return ERROR_OPEN_FAILED;
     SilenceLibraryWarnings();
     std::lock_guard<std::mutex> lock(gLock);

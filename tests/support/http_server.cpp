@@ -187,14 +187,16 @@ void TestHttpServer::Impl::Dispatch(const httplib::Request &req, httplib::Respon
                                             std::to_string(size));
     }
     const uint64_t length = size == 0 ? 0 : last - first + 1;
-    if (answer.generated) {
+    if (answer.generated || answer.paceBytes != 0) {
+        /* A canned body is shared by the pieces; a generated one made per piece. */
+        auto body = std::make_shared<std::string>(answer.generated ? std::string() : answer.body);
         res.set_content_provider(
             static_cast<size_t>(length), contentType,
-            [first, paceBytes = answer.paceBytes, paceMs = answer.paceMs](size_t offset, size_t want,
-                                                                          httplib::DataSink &sink) {
+            [first, body, generated = answer.generated, paceBytes = answer.paceBytes, paceMs = answer.paceMs](
+                size_t offset, size_t want, httplib::DataSink &sink) {
                 const size_t chunk = std::min<size_t>(want, paceBytes != 0 ? paceBytes : 64 * 1024);
                 if (paceMs != 0) std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
-                std::string bytes = GeneratedBytes(first + offset, chunk);
+                std::string bytes = generated ? GeneratedBytes(first + offset, chunk) : body->substr(first + offset, chunk);
                 return sink.write(bytes.data(), bytes.size());
             });
     } else {

@@ -61,8 +61,9 @@ struct CannedResponse {
     /* Honour "Range: bytes=a-b" on a 200 answer: 206 with Content-Range and the
      * slice, 416 when the range starts past the end. */
     bool ranges = false;
-    /* When set, a generated body goes out in pieces of at most `paceBytes`, each
-     * after a pause of `paceMs`: a slow server, or one that trickles. */
+    /* When set, the body (generated or not) goes out in pieces of at most
+     * `paceBytes`, each after a pause of `paceMs`: a slow server, or one that
+     * trickles. */
     size_t paceBytes = 0;
     unsigned paceMs = 0;
 
