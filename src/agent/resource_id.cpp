@@ -5,6 +5,9 @@
 #include "agent/resource_id.h"
 #include "agent/settings.h"
 #include "agent/text_helpers.h"
+#include "tamsel/relvar.h"
+#include "tamsel/xml_data.h"
+#include "transfer/routing.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,10 +26,64 @@ int GetResourceID(char **resourceId) {
     }
     LogError("GetResourceID : Unable to get the VT Agent Resource ID from Registry , So trying to get the same from "
              "server .\n");
-    /* The resource file is not fetched from the server yet (and never for a
-     * LOGOFF caller): the registry status stands as the result until that lookup
-     * is connected here. */
-    return static_cast<int>(status);
+    if (gv_callerContext != nullptr && vt_agent::EqualsNoCase(gv_callerContext, "LOGOFF")) {
+        return static_cast<int>(status);
+    }
+    return GetResourceIDFromServer(resourceId);
+}
+
+int GetResourceIDFromServer(char **resourceId) {
+    std::string host = gv_localComputerName != nullptr ? gv_localComputerName : "";
+    for (char &c : host) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    free(GetInstallLanguageTag()); /* only logged: the path does not carry it */
+
+    char path[1024];
+    snprintf(path, sizeof path, "/%s/%s/%s%s", gv_serverDataPath != nullptr ? gv_serverDataPath : "", "resources",
+             host.c_str(), ".xml");
+    char *response = nullptr;
+    DWORD result = AgentGetData(path, &response, true);
+    if (result != 0) {
+        LogError("GetResourceIDFromServer : Unable to get the reource id xml from %s path and the error code is %d \n",
+                 path, static_cast<int>(result));
+        free(response);
+        return static_cast<int>(result);
+    }
+    const int length = response != nullptr ? static_cast<int>(strlen(response)) : 0;
+    if (!ConstructTableDataFromXMLBuffer(response, length)) {
+        const int code = static_cast<int>(GetLastError());
+        LogError("GetResourceIDFromServer : Error occured (%d) while loading resource id buffer to the memory : \n %s \n",
+                 code, response != nullptr ? response : "");
+        free(response);
+        return code;
+    }
+    free(response);
+
+    ResultData *rows = SelectRows("Agentparams", "PARAM_NAME='RESOURCE_ID'");
+    if (rows == nullptr) {
+        LogError("GetResourceIDFromServer :No rows found corresponding to the resource id in the resource id xml .\n");
+        return 0;
+    }
+    if (GotoNextRowObject(rows) == nullptr) {
+        LogError("GetResourceIDFromServer : No row objects corresponding to the resource id is found \n");
+        FreeResultData(rows);
+        return 0;
+    }
+    /* A row without a value gives nothing to copy: reported like a failed copy. */
+    const char *value = static_cast<const char *>(GetColumnValueByName("param_Value", nullptr, rows));
+    char *copy = vt_agent::NewText(value);
+    FreeResultData(rows);
+    if (copy == nullptr) {
+        LogError("GetResourceIDFromServer : Error while allocating the value of resourceid \n");
+        return 0;
+    }
+    vt_agent::ReplaceText(resourceId, copy);
+    LogInfo("GetResourceIDFromServer : The Resource ID from the server is given  by %s \n", copy);
+    SetAgentResourceId(copy);
+    return 0;
 }
 
 char *GetInstallLanguageTag(void) {

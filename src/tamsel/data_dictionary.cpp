@@ -40,6 +40,8 @@ public:
             pending_ = false;
             return status_ == 1;
         }
+        if (status_ != 1)
+            return false; /* the end or an error stays what it was */
         status_ = xmlTextReaderRead(reader_);
         return status_ == 1;
     }
