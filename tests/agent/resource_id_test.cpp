@@ -2,10 +2,16 @@
 #include "agent_fixture.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <stdlib.h>
 #include <string.h>
 
 #include "agent/settings.h"
+#include "support/http_server.h"
+#include "support/scratch_root.h"
+#include "tamsel/relvar.h"
+#include "tamsel/tamsel_init.h"
+#include "log/log.h"
 
 namespace agent_test {
 namespace {
@@ -25,12 +31,12 @@ TEST_F(ResourceIdTest, RegistryValueIsUsedEvenWhenEmpty) {
     EXPECT_TRUE(log_.Messages("ERROR").empty());
 }
 
-TEST_F(ResourceIdTest, MissingValueLogsAndReturnsTheRegistryStatus) {
-    for (const char *context : {static_cast<const char *>(nullptr), "logoff"}) {
-        SCOPED_TRACE(context ? context : "(no caller context)");
+TEST_F(ResourceIdTest, LogoffCallerGetsTheRegistryStatusWithoutAskingTheServer) {
+    for (const char *context : {"logoff", "LOGOFF"}) {
+        SCOPED_TRACE(context);
         WriteHive(Hive().SetText(AGENT_KEY, "CustomerId", "ABC"));
         const size_t before = log_.Messages("ERROR").size();
-        gv_callerContext = context ? strdup(context) : nullptr;
+        gv_callerContext = strdup(context);
         char *id = strdup("stale");
         EXPECT_EQ(2, GetResourceID(&id));
         EXPECT_EQ(nullptr, id);
@@ -89,6 +95,112 @@ TEST_F(ResourceIdTest, InstallLanguageTags) {
     std::vector<std::string> info = log_.Messages("INFO");
     EXPECT_NE(info.end(), std::find(info.begin(), info.end(),
                                     "String from Registry : 0804 and Integer after Conversion : 2052\n"));
+}
+
+const char kResourceDocument[] =
+    "<?xml version=\"1.0\"?>\n<ResourceData>\n"
+    "  <Agentparams PARAM_NAME=\"SITE\" param_Value=\"north\"/>\n"
+    "  <Agentparams PARAM_NAME=\"RESOURCE_ID\" param_Value=\"R-90210\"/>\n"
+    "</ResourceData>\n";
+
+/* Both servers on this machine: the management server answers the resource
+ * file, the distribution server must never be asked for it. */
+class ResourceServerTest : public ResourceIdTest {
+protected:
+    ResourceServerTest() {
+        management_.Serve("GET", "/client-data/abc/domains/corp.local/resources/pc01.xml",
+                          vt_test::CannedResponse::Text(200, kResourceDocument));
+    }
+    Hive ServerHive() {
+        return CompleteAgentHive()
+            .Remove(SYSTEMDETAILS_KEY, "DAZeredResourceID")
+            .SetText(SERVERINFO_KEY, "VTServerName", "127.0.0.1")
+            .SetText(SERVERINFO_KEY, "VTServerIPAddress", "127.0.0.1")
+            .SetText(SERVERINFO_KEY, "VTLastAccessName", "127.0.0.1")
+            .SetText(SERVERINFO_KEY, "VTServerPort", std::to_string(management_.port()))
+            .SetText(AGENT_KEY, "EnableDistributionServer", "yes")
+            .SetText(AGENT_KEY, "EnableDSRoute", "yes")
+            .SetText(SERVERINFO_KEY, "DistributionServerName", "127.0.0.1")
+            .SetText(SERVERINFO_KEY, "DistributionServerFlatName", "DSFLAT")
+            .SetText(SERVERINFO_KEY, "DistributionLastAccessName", "127.0.0.1")
+            .SetText(SERVERINFO_KEY, "DistributionServerPort", std::to_string(distribution_.port()))
+            .SetText(SERVERINFO_KEY, "DistributionServerIPAddress", "127.0.0.1")
+            .SetText(SERVERINFO_KEY, "DistributionServerProtocol", "http");
+    }
+    std::vector<std::string> ManagementPaths() const {
+        std::vector<std::string> paths;
+        for (const vt_test::RecordedRequest &request : management_.Requests()) {
+            paths.push_back(request.method + " " + request.path);
+        }
+        return paths;
+    }
+
+    vt_test::TestHttpServer management_;
+    vt_test::TestHttpServer distribution_;
+};
+
+TEST_F(ResourceServerTest, WithoutTableDefinitionsTheLoadFailsAndNothingIsStored) {
+    ASSERT_TRUE(management_.ok() && distribution_.ok());
+    WriteHive(ServerHive());
+    ASSERT_EQ(0, InitializeAgentParameters());
+    EXPECT_EQ(std::vector<std::string>{"GET /client-data/abc/domains/corp.local/resources/pc01.xml"},
+              ManagementPaths());
+    EXPECT_EQ(0u, distribution_.RequestCount());
+    EXPECT_EQ(nullptr, gv_agentResourceId);
+    std::vector<std::string> errors = log_.Messages("ERROR");
+    ASSERT_GE(errors.size(), 2u);
+    EXPECT_EQ("Cannot construct table data from XML buffer.\n", errors[errors.size() - 2]);
+    EXPECT_EQ(0u, errors.back().find("GetResourceIDFromServer : Error occured ("));
+    EXPECT_NE(std::string::npos, errors.back().find(") while loading resource id buffer to the memory : \n " +
+                                                    std::string(kResourceDocument) + " \n"));
+    EXPECT_EQ(std::string::npos, HiveText().find("DAZeredResourceID"));
+}
+
+TEST_F(ResourceServerTest, WithTheStoreStartedTheIdentifierIsReadAndKept) {
+    ASSERT_TRUE(management_.ok() && distribution_.ok());
+    const std::string store = vt_test::MakeTempDir("resource_store");
+    vt_test::MakeDirs(store + "/data");
+    vt_test::WriteWholeFile(store + "/data/datadictionary.txt", "agent.xml\n");
+    vt_test::WriteWholeFile(store + "/data/agent.xml",
+                            "<data-dictionary><table name=\"Agentparams\"><columns>"
+                            "<column name=\"PARAM_NAME\"><data-type>CHAR</data-type><max-size>64</max-size></column>"
+                            "<column name=\"param_Value\"><data-type>CHAR</data-type><max-size>64</max-size></column>"
+                            "</columns></table></data-dictionary>");
+    ASSERT_TRUE(InitTamsel(store.c_str()));
+    WriteHive(ServerHive());
+    ASSERT_EQ(0, InitializeAgentParameters());
+    EXPECT_STREQ("R-90210", gv_agentResourceId);
+    std::vector<std::string> info = log_.Messages("INFO");
+    EXPECT_NE(info.end(), std::find(info.begin(), info.end(),
+                                    "GetResourceIDFromServer : The Resource ID from the server is given  by R-90210 \n"));
+    EXPECT_NE(std::string::npos, HiveText().find("\"DAZeredResourceID\"=\"R-90210\"")) << HiveText();
+    EXPECT_EQ(1u, management_.RequestCount());
+
+    /* The next run finds it in the registry and asks nobody. */
+    ResetAgentSettings();
+    ASSERT_EQ(0, InitializeAgentParameters());
+    EXPECT_STREQ("R-90210", gv_agentResourceId);
+    EXPECT_EQ(1u, management_.RequestCount());
+    EXPECT_EQ(0u, distribution_.RequestCount());
+    DeInitTamsel();
+    SetTamselRoot(nullptr);
+    std::error_code ignored;
+    std::filesystem::remove_all(store, ignored);
+}
+
+TEST_F(ResourceServerTest, FailedTransferReturnsItsCode) {
+    management_.Serve("GET", "/client-data/abc/domains/corp.local/resources/pc01.xml",
+                      vt_test::CannedResponse::Text(404, "gone"));
+    WriteHive(ServerHive());
+    ASSERT_EQ(0, InitializeAgentParameters());
+    char *id = nullptr;
+    const int result = GetResourceID(&id);
+    EXPECT_NE(0, result);
+    EXPECT_EQ(nullptr, id);
+    EXPECT_NE(std::string::npos,
+              log_.Messages("ERROR").back().find("GetResourceIDFromServer : Unable to get the reource id xml from "
+                                                 "/client-data/abc/domains/corp.local/resources/pc01.xml path and the "
+                                                 "error code is " + std::to_string(result) + " \n"));
 }
 
 }  // namespace
