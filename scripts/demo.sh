@@ -10,7 +10,9 @@
 # the Reader source, the second finds it available. --rate sets the agent's
 # download rate limit ("DataTransferRate_KBps"), which switches to the throttled
 # ranged download. --prereq runs an already built program instead of building the
-# release preset. The root is left in place for inspection.
+# release preset (the table-store shell `tamsel` is then taken from beside it). At
+# the end, `tamsel` loads a small resource document into the table store and
+# selects the resource identifier from it. The root is left in place for inspection.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -24,7 +26,7 @@ while [ $# -gt 0 ]; do
         --rate=*) rate="${1#--rate=}"; shift ;;
         --patch) patch="${2:?--patch needs a name}"; shift 2 ;;
         --prereq) prereq="${2:?--prereq needs a program}"; shift 2 ;;
-        -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "demo: unknown argument $1 (try --help)" >&2; exit 2 ;;
     esac
 done
@@ -41,7 +43,7 @@ if [ -z "$prereq" ]; then
     section "Setup and release build"
     scripts/setup.sh
     cmake --preset release >/dev/null
-    cmake --build --preset release --target prereq
+    cmake --build --preset release --target prereq tamsel
     prereq="$repo/build/release/bin/prereq"
 fi
 prereq=$(cd "$(dirname "$prereq")" && pwd)/$(basename "$prereq")
@@ -218,6 +220,40 @@ echo "downloaded:     $(ls "$root/drive_c/Program Files/Vantrel Agent/patches/" 
 run_prereq 2
 section "Installer registration after run 2"
 installer_keys
+
+section "Table store: tamsel"
+tamsel="$(dirname "$prereq")/tamsel"
+store_root="$root/tamsel"
+mkdir -p "$store_root/data"
+echo "agent.xml" > "$store_root/data/datadictionary.txt"
+cat > "$store_root/data/agent.xml" <<'XML'
+<?xml version="1.0"?>
+<data-dictionary>
+  <table name="Agentparams">
+    <columns>
+      <column name="PARAM_NAME"><data-type>CHAR</data-type><max-size>64</max-size></column>
+      <column name="param_Value"><data-type>CHAR</data-type><max-size>128</max-size></column>
+    </columns>
+    <primary-key><primary-key-column>PARAM_NAME</primary-key-column></primary-key>
+  </table>
+</data-dictionary>
+XML
+cat > "$store_root/demo-pc.xml" <<'XML'
+<?xml version="1.0"?>
+<ResourceData>
+  <AgentparamsList>
+    <Agentparams PARAM_NAME="RESOURCE_ID" param_Value="demo-resource-1"/>
+    <Agentparams PARAM_NAME="SITE" param_Value="demo site"/>
+  </AgentparamsList>
+</ResourceData>
+XML
+if [ -x "$tamsel" ]; then
+    echo "\$ tamsel --root $store_root --load $store_root/demo-pc.xml --select Agentparams \"PARAM_NAME='RESOURCE_ID'\" --tables"
+    "$tamsel" --root "$store_root" --load "$store_root/demo-pc.xml" \
+        --select Agentparams "PARAM_NAME='RESOURCE_ID'" --tables | indent
+else
+    echo "(tamsel was not built beside $prereq)"
+fi
 
 section "Summary"
 echo "package check: $(grep -h 'CheckReaderPackage' "$logfile" | sed 's/^\[ [^]]* \] \[ [0-9]* \] //' | head -n 1)"

@@ -94,6 +94,8 @@ void PrintTableData(const char *name);
 void PrintCustomViewData(const char *name);
 void PrintResultData(ResultData *result);
 char *ToStringTableData(const char *name);
+/* The rows of a result set as PrintResultData lays them out, as a new text. */
+char *ToStringResultData(ResultData *result);
 char *ToStringCustomViewData(const char *name);
 CustomViewDefn *CreateCustomViewDefn(uint8_t tableCount, char **tableNames, Vector *columns);
 ViewColumnDefn *CreateViewColumnDefn(char *name, int32_t attribute, uint8_t flag, ColumnDefn *columnDefn);

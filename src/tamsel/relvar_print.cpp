@@ -248,6 +248,24 @@ void PrintResultData(ResultData *result)
     }
 }
 
+char *ToStringResultData(ResultData *result)
+{
+    LogTrace("\t@@@@@ Inside ToStringResultData() @@@@@\n");
+    Vector *columns = result != nullptr ? ColumnsOf(result->kind, result->tableDefn, result->viewDefn) : nullptr;
+    if (columns == nullptr)
+        return nullptr;
+    std::string text;
+    Output out(&text);
+    PutHeader(out, columns, result->kind);
+    for (ResultNode *node = result->firstNode; node != nullptr; node = node->next) {
+        if (node->row != nullptr && !(node->row->state & ROW_STATE_DELETED))
+            PutRow(out, node->row, columns, result->kind, result->columnCount, false);
+    }
+    char *copy = nullptr;
+    DuplicateString(&copy, text.c_str());
+    return copy;
+}
+
 char *ToStringTableData(const char *name)
 {
     LogTrace("@@@ Inside ToStringTableData @@@\n");

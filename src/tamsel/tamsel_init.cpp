@@ -3,6 +3,8 @@
 
 #include <stdlib.h>
 
+#include <string>
+
 #include "log/log.h"
 #include "tamsel/data_dictionary.h"
 #include "tamsel/notifications.h"
@@ -13,11 +15,11 @@
 #include <libxml/parser.h>
 #endif
 
-bool InitTamsel(const char *root)
+namespace {
+
+bool StartStore(bool dictionaryLoaded)
 {
-    if (root != nullptr)
-        SetTamselRoot(root);
-    if (!LoadAllDataDictFiles()) {
+    if (!dictionaryLoaded) {
         FreeAllTableDefns();
         return false;
     }
@@ -27,6 +29,24 @@ bool InitTamsel(const char *root)
     SetTamselIdGenerator(GenerateID);
     SetTamselChangeSink(SendNotification);
     return true;
+}
+
+} // namespace
+
+bool InitTamsel(const char *root)
+{
+    if (root != nullptr)
+        SetTamselRoot(root);
+    return StartStore(LoadAllDataDictFiles());
+}
+
+bool InitTamselAtRoot(const char *root)
+{
+    if (root == nullptr)
+        return false;
+    SetTamselRoot(root);
+    std::string data = std::string(root) + "/data";
+    return StartStore(LoadDataDictFiles(data.c_str()));
 }
 
 void DeInitTamsel(void)

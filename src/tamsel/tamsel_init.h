@@ -5,6 +5,8 @@
  * the sequences and the listener list and connects them to the relvars. False
  * when no dictionary list was found; nothing is started then. */
 bool InitTamsel(const char *root);
+/* The same with the dictionary list taken only from "<root>/data". */
+bool InitTamselAtRoot(const char *root);
 /* Undoes InitTamsel in reverse and frees every relvar, definition, sequence and
  * listener. Safe to call when the store was never started. */
 void DeInitTamsel(void);

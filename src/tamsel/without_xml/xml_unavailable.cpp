@@ -23,3 +23,8 @@ bool LoadAllDataDictFiles(void)
     LogError("Cannot open DataDictionary File.\n");
     return false;
 }
+
+bool LoadDataDictFiles(const char *)
+{
+    return false;
+}
