@@ -24,7 +24,9 @@ void SetSeqStore(const SeqStoreOps *ops);
 const SeqStoreOps *GetSeqStore(void);
 
 /* The embedded store: one SQLite database "<root>/data/tamsel.db" under the
- * store's root (SetTamselRoot), created with SeqGenState on first use, in WAL
- * mode with synchronous=NORMAL (FULL when `durable` is set). */
+ * store's root (SetTamselRoot), created with SeqGenState on first use. */
 const SeqStoreOps *SqliteSeqStore(void);
-void SetSqliteSeqStoreDurable(bool durable);
+/* How the database is opened next: WAL with synchronous=NORMAL by default,
+ * which keeps every committed batch across a killed process; `fullSync` keeps
+ * them across a power cut as well; without `wal`, SQLite's rollback journal. */
+void SetSqliteSeqStoreJournal(bool wal, bool fullSync);

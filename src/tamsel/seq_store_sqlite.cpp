@@ -17,7 +17,8 @@ namespace {
 
 std::mutex gv_sqliteLock;       /* held from AcquireConnection to ReleaseConnection */
 sqlite3 *gv_sqliteDb = nullptr; /* guarded by gv_sqliteLock */
-bool gv_sqliteDurable = false;
+bool gv_sqliteWal = true;
+bool gv_sqliteFullSync = false;
 
 bool Execute(sqlite3 *db, const char *statement)
 {
@@ -47,8 +48,8 @@ sqlite3 *OpenDatabase()
     /* WAL with NORMAL keeps every committed transaction across a killed process
      * (the log is in the operating system's hands at commit); FULL also across a
      * power cut, at many times the cost of a commit. */
-    bool ready = Execute(db, "PRAGMA journal_mode=WAL;") &&
-                 Execute(db, gv_sqliteDurable ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;") &&
+    bool ready = Execute(db, gv_sqliteWal ? "PRAGMA journal_mode=WAL;" : "PRAGMA journal_mode=DELETE;") &&
+                 Execute(db, gv_sqliteFullSync ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;") &&
                  Execute(db, "CREATE TABLE IF NOT EXISTS SeqGenState (SEQNAME TEXT PRIMARY KEY, "
                              "CURRENTBATCHEND INTEGER NOT NULL);");
     if (!ready) {
@@ -162,7 +163,8 @@ const SeqStoreOps *SqliteSeqStore(void)
     return &kSqliteOps;
 }
 
-void SetSqliteSeqStoreDurable(bool durable)
+void SetSqliteSeqStoreJournal(bool wal, bool fullSync)
 {
-    gv_sqliteDurable = durable;
+    gv_sqliteWal = wal;
+    gv_sqliteFullSync = fullSync;
 }

@@ -25,12 +25,6 @@
 
 namespace {
 
-/* An element read once: its name and attributes in document order. */
-struct ElementRecord {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> attributes;
-};
-
 /* Foreign-key chains are followed this far at most (a cycle ends there). */
 const int kMaxReferenceHops = 32;
 
@@ -44,6 +38,8 @@ xmlParserInputPtr RefuseExternalEntities(const char *url, const char *id, xmlPar
     return nullptr;
 }
 
+void IgnoreLibraryMessage(void *, const char *, ...) {}
+
 bool SameName(const char *left, const char *right)
 {
     return left != nullptr && right != nullptr && CompareStringsNoCase(left, right) == 0;
@@ -54,40 +50,40 @@ const char *NameOf(const xmlNode *node)
     return reinterpret_cast<const char *>(node->name);
 }
 
-/* The first attribute of that name (any letter case), entities substituted. */
-bool FindAttribute(xmlDoc *document, const xmlNode *element, const char *name, std::string *value)
+/* The text of an attribute: its single text node as it stands, or the joined
+ * text of its nodes (kept in `joined`). */
+const char *AttributeText(xmlDoc *document, const xmlAttr *attribute, std::string *joined)
 {
-    for (const xmlAttr *attribute = element->properties; attribute != nullptr; attribute = attribute->next) {
-        if (!SameName(reinterpret_cast<const char *>(attribute->name), name))
-            continue;
-        xmlChar *text = xmlNodeListGetString(document, attribute->children, 1);
-        *value = text != nullptr ? reinterpret_cast<const char *>(text) : "";
-        xmlFree(text);
-        return true;
-    }
-    return false;
+    const xmlNode *text = attribute->children;
+    if (text == nullptr)
+        return "";
+    if (text->next == nullptr && text->type == XML_TEXT_NODE && text->content != nullptr)
+        return reinterpret_cast<const char *>(text->content);
+    xmlChar *value = xmlNodeListGetString(document, attribute->children, 1);
+    joined->assign(value != nullptr ? reinterpret_cast<const char *>(value) : "");
+    xmlFree(value);
+    return joined->c_str();
 }
 
-ElementRecord ReadElement(xmlDoc *document, const xmlNode *element)
+/* The first attribute of that name (any letter case), or null. */
+const xmlAttr *AttributeNamed(const xmlNode *element, const char *name)
 {
-    ElementRecord record;
-    record.name = NameOf(element);
     for (const xmlAttr *attribute = element->properties; attribute != nullptr; attribute = attribute->next) {
-        xmlChar *text = xmlNodeListGetString(document, attribute->children, 1);
-        record.attributes.emplace_back(reinterpret_cast<const char *>(attribute->name),
-                                       text != nullptr ? reinterpret_cast<const char *>(text) : "");
-        xmlFree(text);
-    }
-    return record;
-}
-
-const std::string *AttributeOf(const ElementRecord &record, const char *name)
-{
-    for (const auto &attribute : record.attributes) {
-        if (SameName(attribute.first.c_str(), name))
-            return &attribute.second;
+        if (SameName(reinterpret_cast<const char *>(attribute->name), name))
+            return attribute;
     }
     return nullptr;
+}
+
+bool FindAttribute(xmlDoc *document, const xmlNode *element, const char *name, std::string *value)
+{
+    const xmlAttr *attribute = AttributeNamed(element, name);
+    if (attribute == nullptr)
+        return false;
+    std::string joined;
+    const char *text = AttributeText(document, attribute, &joined);
+    value->assign(text);
+    return true;
 }
 
 /* ---- inherited keys ------------------------------------------------------ */
@@ -325,15 +321,16 @@ std::string ColonPart(const std::string &text, int index)
 }
 
 /* The value of a column given by an attribute text. */
-void ConvertAttribute(HashTable *cache, const char *relvar, ColumnDefn *column, const std::string &text,
+void ConvertAttribute(HashTable *cache, const char *relvar, ColumnDefn *column, const char *given,
                       void **value, int32_t *length)
 {
-    size_t colons = 0;
-    for (char c : text)
-        colons += c == ':' ? 1 : 0;
-    if (colons < 2) {
-        AllocateAndCopyColumnValue(value, length, column->type, text.c_str());
-    } else if (SameName(relvar, "Workflow_Statements") && SameName(column->name, "NEXT_STATEMENT_ID") &&
+    const char *firstColon = strchr(given, ':');
+    if (firstColon == nullptr || strchr(firstColon + 1, ':') == nullptr) {
+        AllocateAndCopyColumnValue(value, length, column->type, given); /* fewer than two colons */
+        return;
+    }
+    const std::string text(given);
+    if (SameName(relvar, "Workflow_Statements") && SameName(column->name, "NEXT_STATEMENT_ID") &&
                ColonPart(text, 2) == "0") {
         int32_t zero = 0;
         *value = CopyColumnValue(KEL_SQL_INT, &zero, 4);
@@ -392,14 +389,14 @@ bool HasRecordFor(const std::vector<KeyRecord> &records, const char *column)
 
 bool AddElementRow(xmlDoc *document, const xmlNode *element, HashTable *cache)
 {
-    ElementRecord record = ReadElement(document, element);
-    TableData *relvar = GetTableDataByName(record.name.c_str());
+    const char *name = NameOf(element);
+    TableData *relvar = GetTableDataByName(name);
     if (relvar == nullptr) {
-        CreateTable(record.name.c_str());
-        relvar = GetTableDataByName(record.name.c_str());
+        CreateTable(name);
+        relvar = GetTableDataByName(name);
     }
     if (relvar == nullptr)
-        return record.name.find("List") != std::string::npos;
+        return strstr(name, "List") != nullptr;
     TableDefn *defn = relvar->tableDefn;
     if (relvar->kind != RELVAR_TABLE || defn == nullptr || defn->columns == nullptr)
         return false;
@@ -440,8 +437,10 @@ bool AddElementRow(xmlDoc *document, const xmlNode *element, HashTable *cache)
         ColumnDefn *column = static_cast<ColumnDefn *>(node->data);
         if (column == nullptr)
             continue;
-        if (const std::string *text = AttributeOf(record, column->name)) {
-            ConvertAttribute(cache, relvar->name, column, *text, &values[index], &lengths[index]);
+        if (const xmlAttr *attribute = AttributeNamed(element, column->name)) {
+            std::string joined;
+            ConvertAttribute(cache, relvar->name, column, AttributeText(document, attribute, &joined), &values[index],
+                             &lengths[index]);
             continue;
         }
         if (column->defaultValue != nullptr) {
@@ -515,11 +514,14 @@ bool LoadDocument(xmlDoc *document, const char *failure)
 
 int TamselXmlParseOptions(void)
 {
-    return XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    return XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
 }
 
 void PrepareTamselXmlParser(void)
 {
+    /* The library's own messages (per thread) would go to standard error; every
+     * failure is reported through the log instead. */
+    xmlSetGenericErrorFunc(nullptr, IgnoreLibraryMessage);
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
