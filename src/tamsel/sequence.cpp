@@ -1,13 +1,16 @@
 /* Named sequences handed out from batches reserved in SeqGenState. The state
  * table maps a sequence name to its SeqBatch; entries are added under the state
- * table's lock and never removed before shut-down, and values are handed out
- * under the lock of the entry's batch. */
+ * table's guard and never removed before shut-down, and values are handed out
+ * under the object lock of the entry's batch. */
 #include "tamsel/sequence.h"
 
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <mutex>
+#include <shared_mutex>
 
 #include "log/log.h"
 #include "tamsel/containers.h"
@@ -19,7 +22,10 @@ using tamsel_private::ObjectLock;
 namespace {
 
 HashTable gv_seqStateTable = {nullptr, 0};
-/* Its address keys the lock held while start-up reserves the first batches. */
+/* Guards the state table's structure: shared for look-ups (one per value handed
+ * out), exclusive while entries are added or the table is made or freed. */
+std::shared_mutex gv_seqStateGuard;
+/* Its address keys the object lock held while start-up reserves the first batches. */
 const char gv_seqStartupToken = 0;
 const SeqStoreOps *gv_seqStore = nullptr;
 
@@ -28,7 +34,7 @@ const size_t kStatementBufferSize = 1024;
 
 SeqBatch *FindBatch(const char *sequenceName)
 {
-    ObjectLock lock(&gv_seqStateTable);
+    std::shared_lock<std::shared_mutex> lock(gv_seqStateGuard);
     if (gv_seqStateTable.buckets == nullptr)
         return nullptr;
     return static_cast<SeqBatch *>(HashGet(&gv_seqStateTable, sequenceName));
@@ -38,7 +44,7 @@ SeqBatch *FindBatch(const char *sequenceName)
  * changed in place, so that its address (the key of its lock) stays the same. */
 bool StoreBatch(const char *sequenceName, int32_t nextValue, int32_t batchEnd)
 {
-    ObjectLock lock(&gv_seqStateTable);
+    std::unique_lock<std::shared_mutex> lock(gv_seqStateGuard);
     if (gv_seqStateTable.buckets == nullptr)
         return false;
     SeqBatch *batch = static_cast<SeqBatch *>(HashGet(&gv_seqStateTable, sequenceName));
@@ -100,7 +106,7 @@ const SeqStoreOps *GetSeqStore(void)
 
 bool InitSequenceState(void)
 {
-    ObjectLock lock(&gv_seqStateTable);
+    std::unique_lock<std::shared_mutex> lock(gv_seqStateGuard);
     if (gv_seqStateTable.buckets != nullptr)
         return true;
     return HashInit(&gv_seqStateTable, 50);
@@ -109,7 +115,7 @@ bool InitSequenceState(void)
 void FreeSequenceState(void)
 {
     {
-        ObjectLock lock(&gv_seqStateTable);
+        std::unique_lock<std::shared_mutex> lock(gv_seqStateGuard);
         if (gv_seqStateTable.buckets != nullptr) {
             char **keys = HashKeys(&gv_seqStateTable);
             for (int i = 0; keys != nullptr && keys[i] != nullptr; i++)
