@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #define VT_FUZZ_REPLAY
@@ -13,6 +11,7 @@
 #include "tamsel/relvar.h"
 #include "tamsel/seq_store.h"
 #include "tamsel/sequence.h"
+#include "support/scratch_root.h"
 #include "tamsel_support.h"
 
 namespace {
@@ -22,10 +21,7 @@ int ReplayFolder(const char *name, int (*run)(const uint8_t *, size_t))
     const std::filesystem::path folder = std::filesystem::path(VT_SOURCE_DIR) / "fuzz/corpus" / name;
     int replayed = 0;
     for (const auto &entry : std::filesystem::directory_iterator(folder)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
-        const std::string input = bytes.str();
+        const std::string input = vt_test::ReadWholeFile(entry.path().string());
         EXPECT_EQ(0, run(reinterpret_cast<const uint8_t *>(input.data()), input.size())) << entry.path();
         replayed++;
     }
