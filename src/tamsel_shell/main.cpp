@@ -61,6 +61,7 @@ int Fail(const std::string &message)
     fprintf(stderr, "tamsel: %s\n", message.c_str());
     DeInitTamsel();
     CloseLogFile();
+    ReleaseLogSettings();
     return 1;
 }
 
@@ -82,6 +83,7 @@ int main(int argc, char **argv)
 
     InitMutex();
     SetTamselRoot(options.root);
+    InitLogDefaults();
     SetLogParameters("tamsel.log", nullptr, 2);
     OpenLogFile();
     if (!InitTamselAtRoot(options.root))
@@ -107,5 +109,6 @@ int main(int argc, char **argv)
     }
     DeInitTamsel();
     CloseLogFile();
+    ReleaseLogSettings();
     return 0;
 }
