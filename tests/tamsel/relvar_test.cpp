@@ -218,6 +218,25 @@ TEST_F(RelvarTest, SortIsStableBothWays)
     FreeResultData(result);
 }
 
+TEST_F(RelvarTest, OnlyFlagOneSortsAscending)
+{
+    ASSERT_TRUE(DefineTable("Flags", {{"ID", KEL_SQL_SHORT_CHAR}, {"KEY", KEL_SQL_INT}}));
+    ASSERT_TRUE(CreateTable("Flags"));
+    for (auto row : {std::make_pair("A", "2"), std::make_pair("B", "9"), std::make_pair("C", "-4")})
+        ASSERT_NE(AddRow("Flags", {row.first, row.second}), nullptr);
+    const struct {
+        int flag;
+        std::vector<std::string> order;
+    } cases[] = {{1, {"C", "A", "B"}}, {0, {"B", "A", "C"}}, {2, {"B", "A", "C"}}, {-1, {"B", "A", "C"}},
+                 {255, {"B", "A", "C"}}};
+    for (const auto &c : cases) {
+        ResultData *result = SelectRows("Flags", nullptr);
+        ASSERT_TRUE(SortResultSet(result, "KEY", c.flag));
+        EXPECT_EQ(ColumnTexts(result, "ID"), c.order) << "flag " << c.flag;
+        FreeResultData(result);
+    }
+}
+
 std::vector<std::pair<int, std::string>> g_changes;
 int32_t g_nextIdentifier = 0;
 
