@@ -50,12 +50,13 @@ void *IntValue(int32_t value)
     return stored;
 }
 
-void AddPeople(int count)
+/* Rows (i, "name_i", i % 100) and, with four columns, i % 1000. */
+void AddRows(const char *table, int columnCount, int count)
 {
     char name[32];
     for (int i = 0; i < count; i++) {
-        void **values = static_cast<void **>(calloc(3, sizeof(void *)));
-        int32_t *lengths = static_cast<int32_t *>(calloc(3, sizeof(int32_t)));
+        void **values = static_cast<void **>(calloc(static_cast<size_t>(columnCount), sizeof(void *)));
+        int32_t *lengths = static_cast<int32_t *>(calloc(static_cast<size_t>(columnCount), sizeof(int32_t)));
         int length = snprintf(name, sizeof name, "name_%d", i);
         values[0] = IntValue(i);
         lengths[0] = 4;
@@ -64,9 +65,15 @@ void AddPeople(int count)
         lengths[1] = length;
         values[2] = IntValue(i % 100);
         lengths[2] = 4;
-        AddNewRow("People", CreateNewRowObject(values, lengths));
+        if (columnCount == 4) {
+            values[3] = IntValue(i % 1000);
+            lengths[3] = 4;
+        }
+        AddNewRow(table, CreateNewRowObject(values, lengths));
     }
 }
+
+void AddPeople(int count) { AddRows("People", 3, count); }
 
 int RowsLeft()
 {
@@ -84,23 +91,29 @@ sqlite3 *OpenSqlite()
     return db;
 }
 
-void AddSqlitePeople(sqlite3 *db, int count)
+/* Rows (i, "name_i", i % 100) and, when the statement has a fourth column, i % 1000. */
+void AddSqliteRows(sqlite3 *db, const char *insertStatement, int count)
 {
     char name[32];
     sqlite3_stmt *insert = nullptr;
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_prepare_v2(db, "INSERT INTO People VALUES(?, ?, ?)", -1, &insert, nullptr);
+    sqlite3_prepare_v2(db, insertStatement, -1, &insert, nullptr);
+    bool score = sqlite3_bind_parameter_count(insert) == 4;
     for (int i = 0; i < count; i++) {
         int length = snprintf(name, sizeof name, "name_%d", i);
         sqlite3_bind_int(insert, 1, i);
         sqlite3_bind_text(insert, 2, name, length, SQLITE_TRANSIENT);
         sqlite3_bind_int(insert, 3, i % 100);
+        if (score)
+            sqlite3_bind_int(insert, 4, i % 1000);
         sqlite3_step(insert);
         sqlite3_reset(insert);
     }
     sqlite3_finalize(insert);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
 }
+
+void AddSqlitePeople(sqlite3 *db, int count) { AddSqliteRows(db, "INSERT INTO People VALUES(?, ?, ?)", count); }
 
 void BM_TamselAddRows(benchmark::State &state)
 {
@@ -249,20 +262,7 @@ void BM_TamselBytesPerRow(benchmark::State &state)
         CreateTable("Scores");
         size_t before = HeapInUse();
         state.ResumeTiming();
-        char name[32];
-        for (int i = 0; i < kMemoryRows; i++) {
-            void **values = static_cast<void **>(calloc(4, sizeof(void *)));
-            int32_t *lengths = static_cast<int32_t *>(calloc(4, sizeof(int32_t)));
-            int length = snprintf(name, sizeof name, "name_%d", i);
-            values[0] = IntValue(i);
-            values[1] = calloc(static_cast<size_t>(length) + 1, 1);
-            memcpy(values[1], name, static_cast<size_t>(length));
-            values[2] = IntValue(i % 100);
-            values[3] = IntValue(i % 1000);
-            lengths[0] = lengths[2] = lengths[3] = 4;
-            lengths[1] = length;
-            AddNewRow("Scores", CreateNewRowObject(values, lengths));
-        }
+        AddRows("Scores", 4, kMemoryRows);
         state.PauseTiming();
         perRow = static_cast<double>(HeapInUse() - before) / kMemoryRows;
         ResetStore();
@@ -282,21 +282,7 @@ void BM_SqliteBytesPerRow(benchmark::State &state)
                      nullptr);
         size_t before = HeapInUse();
         state.ResumeTiming();
-        char name[32];
-        sqlite3_stmt *insert = nullptr;
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_prepare_v2(db, "INSERT INTO Scores VALUES(?, ?, ?, ?)", -1, &insert, nullptr);
-        for (int i = 0; i < kMemoryRows; i++) {
-            int length = snprintf(name, sizeof name, "name_%d", i);
-            sqlite3_bind_int(insert, 1, i);
-            sqlite3_bind_text(insert, 2, name, length, SQLITE_TRANSIENT);
-            sqlite3_bind_int(insert, 3, i % 100);
-            sqlite3_bind_int(insert, 4, i % 1000);
-            sqlite3_step(insert);
-            sqlite3_reset(insert);
-        }
-        sqlite3_finalize(insert);
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        AddSqliteRows(db, "INSERT INTO Scores VALUES(?, ?, ?, ?)", kMemoryRows);
         state.PauseTiming();
         perRow = static_cast<double>(HeapInUse() - before) / kMemoryRows;
         sqlite3_close(db);
