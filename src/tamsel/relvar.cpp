@@ -177,18 +177,18 @@ void ValueExtent(uint8_t type, int32_t length, size_t *copied, size_t *taken)
  * block cannot be allocated: the row stays as it was given. */
 void PackRow(RowObject *row, Vector *columns, uint8_t kind, int columnCount)
 {
-    size_t size = PointerArrayOffset(columnCount) + static_cast<size_t>(columnCount) * sizeof(void *);
-    std::vector<uint8_t> types(static_cast<size_t>(columnCount), 0);
-    int index = 0;
-    for (VectorNode *node = ElementAt(columns, 0); node != nullptr && index < columnCount; node = node->next) {
+    auto typeAt = [kind](VectorNode *node) {
         ColumnDefn *column = ColumnAt(node, kind);
-        types[static_cast<size_t>(index++)] = column != nullptr ? column->type : 0;
-    }
-    for (int i = 0; i < columnCount; i++) {
+        return column != nullptr ? column->type : static_cast<uint8_t>(0);
+    };
+    const size_t valuesStart = PointerArrayOffset(columnCount) + static_cast<size_t>(columnCount) * sizeof(void *);
+    size_t size = valuesStart;
+    VectorNode *node = ElementAt(columns, 0);
+    for (int i = 0; i < columnCount; i++, node = node != nullptr ? node->next : nullptr) {
         if (row->values[i] == nullptr)
             continue;
-        size_t copied, taken, align = ValueAlignment(types[static_cast<size_t>(i)]);
-        ValueExtent(types[static_cast<size_t>(i)], row->lengths[i], &copied, &taken);
+        size_t copied, taken, align = ValueAlignment(typeAt(node));
+        ValueExtent(typeAt(node), row->lengths[i], &copied, &taken);
         size = ((size + align - 1) & ~(align - 1)) + taken;
     }
     char *block = static_cast<char *>(calloc(1, size));
@@ -196,13 +196,14 @@ void PackRow(RowObject *row, Vector *columns, uint8_t kind, int columnCount)
         return;
     int32_t *lengths = reinterpret_cast<int32_t *>(block);
     void **values = reinterpret_cast<void **>(block + PointerArrayOffset(columnCount));
-    size_t offset = PointerArrayOffset(columnCount) + static_cast<size_t>(columnCount) * sizeof(void *);
-    for (int i = 0; i < columnCount; i++) {
+    size_t offset = valuesStart;
+    node = ElementAt(columns, 0);
+    for (int i = 0; i < columnCount; i++, node = node != nullptr ? node->next : nullptr) {
         lengths[i] = row->lengths[i];
         if (row->values[i] == nullptr)
             continue;
-        size_t copied, taken, align = ValueAlignment(types[static_cast<size_t>(i)]);
-        ValueExtent(types[static_cast<size_t>(i)], row->lengths[i], &copied, &taken);
+        size_t copied, taken, align = ValueAlignment(typeAt(node));
+        ValueExtent(typeAt(node), row->lengths[i], &copied, &taken);
         offset = (offset + align - 1) & ~(align - 1);
         values[i] = block + offset;
         if (copied > 0)
@@ -755,9 +756,12 @@ bool DeleteRowObjectByCriteria(const char *name, const char *criteria)
     if (relvar == nullptr)
         return false;
     /* Matching rows are taken out of the chain in one walk under the criteria lock
-     * (the walk knows each row's predecessor); they are reported and freed after
-     * the lock is released, so a change sink may select rows itself. */
-    std::vector<RowObject *> matched;
+     * (the walk knows each row's predecessor, so the deletion is linear) and kept
+     * in chain order on a list of their own, linked through `next`. They are
+     * reported and freed after the lock is released, so a change sink may select
+     * rows. Stored rows are only marked and stay linked. */
+    RowObject *unlinked = nullptr;
+    RowObject *unlinkedTail = nullptr;
     {
         ObjectLock lock(&gv_criteriaLockToken);
         CriteriaNode *tree = BoundCriteria(relvar, criteria);
@@ -769,24 +773,28 @@ bool DeleteRowObjectByCriteria(const char *name, const char *criteria)
             RowObject *next = row->next;
             if (!EvaluateCriteria(row, tree)) {
                 previous = row;
+            } else if (row->state & ROW_STATE_STORED) {
+                LogTrace("@@@ Inside DeleteRowObject @@@\n");
+                row->state |= ROW_STATE_DELETED;
+                previous = row;
             } else {
-                matched.push_back(row);
-                if (row->state & ROW_STATE_STORED)
-                    previous = row; /* only marked: it stays linked */
+                UnlinkAfter(relvar, previous, row);
+                if (unlinkedTail != nullptr)
+                    unlinkedTail->next = row;
                 else
-                    UnlinkAfter(relvar, previous, row);
+                    unlinked = row;
+                unlinkedTail = row;
             }
             row = next;
         }
         FreeCriteria(tree);
     }
     /* The same steps and log lines as DeleteRowObject for each row, in chain order. */
-    for (RowObject *row : matched) {
+    while (unlinked != nullptr) {
+        RowObject *row = unlinked;
+        unlinked = row->next;
+        row->next = nullptr;
         LogTrace("@@@ Inside DeleteRowObject @@@\n");
-        if (row->state & ROW_STATE_STORED) {
-            row->state |= ROW_STATE_DELETED;
-            continue;
-        }
         LogTrace("@@@ Inside GetTableDataByName @@@\n");
         ReportAndFreeRow(relvar, row);
     }
