@@ -169,7 +169,7 @@ bool IsIntegerOutOfRange(const char *text, uint8_t type)
         negative = *p++ == '-';
     if (*p == 0)
         return false;
-    /* The magnitude, saturated one above the largest 64-bit value it may be. */
+    /* The magnitude; beyond 64 bits it is out of range for every type. */
     unsigned long long magnitude = 0;
     bool overflow = false;
     for (; *p != 0; p++) {
