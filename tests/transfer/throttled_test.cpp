@@ -223,11 +223,12 @@ TEST_F(ThrottledDownload, NoFolderIsMadeForTheDestination)
 
 TEST_F(ThrottledDownload, InMemoryDataThroughRanges)
 {
-    vt_test::TestHttpServer server;
-    ASSERT_TRUE(server.ok());
+    /* The handler reads `text` on a server thread: it must outlive the server. */
     std::string text;
     for (int i = 0; i < 150; ++i)
         text += "line " + std::to_string(i) + "\r\n";
+    vt_test::TestHttpServer server;
+    ASSERT_TRUE(server.ok());
     server.Serve("GET", "/data", [&](const vt_test::RecordedRequest &r) {
         std::string range = r.Header("Range");
         if (range.empty())
