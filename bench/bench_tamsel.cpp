@@ -1,8 +1,9 @@
 // links: vt_tamsel sqlite3
 /* The table store against an in-memory SQLite table without index, same rows:
- * adding rows, an equality selection on a CHAR column and a range selection on an
- * INT column. */
+ * adding rows, an equality selection on a CHAR column, a range selection on an
+ * INT column, deletions by criteria, and the memory a stored row takes. */
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <sqlite3.h>
 
 #include <stdio.h>
@@ -49,12 +50,13 @@ void *IntValue(int32_t value)
     return stored;
 }
 
-void AddPeople(int count)
+/* Rows (i, "name_i", i % 100) and, with four columns, i % 1000. */
+void AddRows(const char *table, int columnCount, int count)
 {
     char name[32];
     for (int i = 0; i < count; i++) {
-        void **values = static_cast<void **>(calloc(3, sizeof(void *)));
-        int32_t *lengths = static_cast<int32_t *>(calloc(3, sizeof(int32_t)));
+        void **values = static_cast<void **>(calloc(static_cast<size_t>(columnCount), sizeof(void *)));
+        int32_t *lengths = static_cast<int32_t *>(calloc(static_cast<size_t>(columnCount), sizeof(int32_t)));
         int length = snprintf(name, sizeof name, "name_%d", i);
         values[0] = IntValue(i);
         lengths[0] = 4;
@@ -63,8 +65,22 @@ void AddPeople(int count)
         lengths[1] = length;
         values[2] = IntValue(i % 100);
         lengths[2] = 4;
-        AddNewRow("People", CreateNewRowObject(values, lengths));
+        if (columnCount == 4) {
+            values[3] = IntValue(i % 1000);
+            lengths[3] = 4;
+        }
+        AddNewRow(table, CreateNewRowObject(values, lengths));
     }
+}
+
+void AddPeople(int count) { AddRows("People", 3, count); }
+
+int RowsLeft()
+{
+    int left = 0;
+    for (RowObject *row = GetTableDataByName("People")->firstRow; row != nullptr; row = row->next)
+        left++;
+    return left;
 }
 
 sqlite3 *OpenSqlite()
@@ -75,23 +91,29 @@ sqlite3 *OpenSqlite()
     return db;
 }
 
-void AddSqlitePeople(sqlite3 *db, int count)
+/* Rows (i, "name_i", i % 100) and, when the statement has a fourth column, i % 1000. */
+void AddSqliteRows(sqlite3 *db, const char *insertStatement, int count)
 {
     char name[32];
     sqlite3_stmt *insert = nullptr;
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_prepare_v2(db, "INSERT INTO People VALUES(?, ?, ?)", -1, &insert, nullptr);
+    sqlite3_prepare_v2(db, insertStatement, -1, &insert, nullptr);
+    bool score = sqlite3_bind_parameter_count(insert) == 4;
     for (int i = 0; i < count; i++) {
         int length = snprintf(name, sizeof name, "name_%d", i);
         sqlite3_bind_int(insert, 1, i);
         sqlite3_bind_text(insert, 2, name, length, SQLITE_TRANSIENT);
         sqlite3_bind_int(insert, 3, i % 100);
+        if (score)
+            sqlite3_bind_int(insert, 4, i % 1000);
         sqlite3_step(insert);
         sqlite3_reset(insert);
     }
     sqlite3_finalize(insert);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
 }
+
+void AddSqlitePeople(sqlite3 *db, int count) { AddSqliteRows(db, "INSERT INTO People VALUES(?, ?, ?)", count); }
 
 void BM_TamselAddRows(benchmark::State &state)
 {
@@ -165,6 +187,110 @@ void SqliteSelect(benchmark::State &state, const char *where)
     sqlite3_close(db);
 }
 
+/* Deletions by criteria from `rows` rows (AGE cycles through 0..99): "AGE = 50"
+ * takes 1 % of the rows, scattered; "AGE < 50" half of them. The rows are added
+ * again outside the timing. */
+const char kScatteredCriteria[] = "AGE = 50";
+const char kHalfCriteria[] = "AGE < 50";
+
+void TamselDelete(benchmark::State &state, int rows, const char *criteria)
+{
+    InitMutex();
+    for (auto _ : state) {
+        state.PauseTiming();
+        ResetStore();
+        DefinePeople();
+        AddPeople(rows);
+        state.ResumeTiming();
+        DeleteRowObjectByCriteria("People", criteria);
+    }
+    state.counters["left"] = RowsLeft();
+    ResetStore();
+}
+
+void SqliteDelete(benchmark::State &state, int rows, const char *where)
+{
+    std::string statement = std::string("DELETE FROM People WHERE ") + where;
+    int left = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        sqlite3 *db = OpenSqlite();
+        AddSqlitePeople(db, rows);
+        state.ResumeTiming();
+        sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr);
+        state.PauseTiming();
+        left = rows - sqlite3_changes(db);
+        sqlite3_close(db);
+        state.ResumeTiming();
+    }
+    state.counters["left"] = left;
+}
+
+void BM_TamselDeleteScattered(benchmark::State &state) { TamselDelete(state, kSelectRows, kScatteredCriteria); }
+void BM_SqliteDeleteScattered(benchmark::State &state) { SqliteDelete(state, kSelectRows, "AGE = 50"); }
+void BM_TamselDeleteHalf(benchmark::State &state)
+{
+    TamselDelete(state, static_cast<int>(state.range(0)), kHalfCriteria);
+}
+void BM_SqliteDeleteHalf(benchmark::State &state) { SqliteDelete(state, static_cast<int>(state.range(0)), "AGE < 50"); }
+
+/* Bytes the allocator hands out for rows of four columns (ID, NAME, AGE, SCORE),
+ * per row, measured as the growth of malloc's in-use total. */
+constexpr int kMemoryRows = 1000000;
+
+size_t HeapInUse()
+{
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+void BM_TamselBytesPerRow(benchmark::State &state)
+{
+    InitMutex();
+    double perRow = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ResetStore();
+        Vector *columns = NewVector();
+        AppendData(columns, CreateColumnDefn("ID", KEL_SQL_INT, nullptr, 0, 0, nullptr, nullptr, 0, 1, nullptr));
+        AppendData(columns,
+                   CreateColumnDefn("NAME", KEL_SQL_SHORT_CHAR, nullptr, 0, 0, nullptr, nullptr, 40, 1, nullptr));
+        AppendData(columns, CreateColumnDefn("AGE", KEL_SQL_INT, nullptr, 0, 0, nullptr, nullptr, 0, 1, nullptr));
+        AppendData(columns, CreateColumnDefn("SCORE", KEL_SQL_INT, nullptr, 0, 0, nullptr, nullptr, 0, 1, nullptr));
+        AddTableDefn(CreateTableDefn("Scores", nullptr, columns,
+                                     static_cast<ConstraintDefn *>(calloc(1, sizeof(ConstraintDefn)))));
+        CreateTable("Scores");
+        size_t before = HeapInUse();
+        state.ResumeTiming();
+        AddRows("Scores", 4, kMemoryRows);
+        state.PauseTiming();
+        perRow = static_cast<double>(HeapInUse() - before) / kMemoryRows;
+        ResetStore();
+        state.ResumeTiming();
+    }
+    state.counters["bytes_per_row"] = perRow;
+}
+
+void BM_SqliteBytesPerRow(benchmark::State &state)
+{
+    double perRow = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        sqlite3 *db = nullptr;
+        sqlite3_open(":memory:", &db);
+        sqlite3_exec(db, "CREATE TABLE Scores(ID INTEGER, NAME TEXT, AGE INTEGER, SCORE INTEGER)", nullptr, nullptr,
+                     nullptr);
+        size_t before = HeapInUse();
+        state.ResumeTiming();
+        AddSqliteRows(db, "INSERT INTO Scores VALUES(?, ?, ?, ?)", kMemoryRows);
+        state.PauseTiming();
+        perRow = static_cast<double>(HeapInUse() - before) / kMemoryRows;
+        sqlite3_close(db);
+        state.ResumeTiming();
+    }
+    state.counters["bytes_per_row"] = perRow;
+}
+
 void BM_TamselSelectEqualityChar(benchmark::State &state) { TamselSelect(state, kEqualityCriteria); }
 void BM_SqliteSelectEqualityChar(benchmark::State &state) { SqliteSelect(state, "NAME='name_50000'"); }
 void BM_TamselSelectRangeInt(benchmark::State &state) { TamselSelect(state, kRangeCriteria); }
@@ -178,5 +304,11 @@ BENCHMARK(BM_TamselSelectEqualityChar)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteSelectEqualityChar)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TamselSelectRangeInt)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteSelectRangeInt)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TamselDeleteScattered)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteDeleteScattered)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TamselDeleteHalf)->Arg(10000)->Arg(20000)->Arg(40000)->Arg(80000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteDeleteHalf)->Arg(10000)->Arg(20000)->Arg(40000)->Arg(80000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TamselBytesPerRow)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteBytesPerRow)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -1,7 +1,6 @@
 /* Fuzz target of the criteria language: any byte sequence is scanned and parsed;
  * an accepted tree is bound to a small table and evaluated against one row. */
 // links: vt_tamsel
-// sources: src/tamsel/criteria.cpp
 #include <stddef.h>
 #include <stdint.h>
 

@@ -4,6 +4,7 @@
  * criteria_parser.y. */
 #include "tamsel/criteria.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -145,9 +146,58 @@ int CompareSignedText(const char *left, const char *right)
     return *l - *r;
 }
 
-/* The literal in the form compared against values of the node's column type. */
+/* Whether an integer literal (optional sign, digits) lies outside the range of an
+ * integer column type. Texts of another form convert to 0 and always fit. */
+bool IsIntegerOutOfRange(const char *text, uint8_t type)
+{
+    long long low;
+    unsigned long long high;
+    switch (type) {
+    case KEL_SQL_TINYINT: low = INT8_MIN; high = INT8_MAX; break;
+    case KEL_SQL_UNSIGNED_TINYINT: low = 0; high = UINT8_MAX; break;
+    case KEL_SQL_SMALLINT: low = INT16_MIN; high = INT16_MAX; break;
+    case KEL_SQL_UNSIGNED_SMALLINT: low = 0; high = UINT16_MAX; break;
+    case KEL_SQL_INT: low = INT32_MIN; high = INT32_MAX; break;
+    case KEL_SQL_UNSIGNED_INT: low = 0; high = UINT32_MAX; break;
+    case KEL_SQL_LONG_INT: low = INT64_MIN; high = INT64_MAX; break;
+    case KEL_SQL_UNSIGNED_LONG_INT: low = 0; high = UINT64_MAX; break;
+    default: return false;
+    }
+    const char *p = text;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    if (*p == 0)
+        return false;
+    /* The magnitude; beyond 64 bits it is out of range for every type. */
+    unsigned long long magnitude = 0;
+    bool overflow = false;
+    for (; *p != 0; p++) {
+        if (*p < '0' || *p > '9')
+            return false;
+        unsigned digit = static_cast<unsigned>(*p - '0');
+        if (magnitude > (UINT64_MAX - digit) / 10u)
+            overflow = true;
+        else
+            magnitude = magnitude * 10u + digit;
+    }
+    if (overflow)
+        return true;
+    if (negative) /* -low as unsigned, without overflowing for INT64_MIN */
+        return magnitude > 0u - static_cast<unsigned long long>(low);
+    return magnitude > high;
+}
+
+/* The literal in the form compared against values of the node's column type; null
+ * (so that no row matches) when an integer literal does not fit the type. */
 void *PrepareLiteral(const CriteriaNode *node, int32_t *length)
 {
+    if (IsIntegerOutOfRange(node->literal, node->columnType)) {
+        LogDebug("Criteria literal %s does not fit the type of column %s: no row matches\n", node->literal,
+                 node->columnName);
+        *length = 0;
+        return nullptr;
+    }
     if (IsCharacterType(node->columnType)) {
         char *text = StripQuotes(node->literal);
         *length = text != nullptr ? static_cast<int32_t>(strlen(text)) : 0;
@@ -452,11 +502,11 @@ void *ConvertLiteral(const char *text, int *length, uint8_t type)
         void *stored = dateTime;
         int storedLength = KEL_DATETIME_LENGTH;
         if (type == KEL_SQL_DATE) {
-            stored = CopyOf(dateTime->date, sizeof(KelDate));
+            stored = CopyOf(&dateTime->date, sizeof(KelDate));
             storedLength = KEL_DATE_LENGTH;
             free(dateTime);
         } else if (type == KEL_SQL_TIME) {
-            stored = CopyOf(dateTime->time, sizeof(KelTime));
+            stored = CopyOf(&dateTime->time, sizeof(KelTime));
             storedLength = KEL_TIME_LENGTH;
             free(dateTime);
         }

@@ -3,6 +3,7 @@
 #include "tamsel/kel_datetime.h"
 
 #include <ctype.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,12 +15,8 @@
 
 namespace {
 
-/* The whole date-time lives in one block: the record, then its date, then its time. */
-struct DateTimeBlock {
-    KelDateTime record;
-    KelDate date;
-    KelTime time;
-};
+static_assert(offsetof(KelDateTime, reserved) + sizeof(KelDateTime::reserved) == KEL_DATETIME_LENGTH,
+              "the recorded length of a date-time covers every field of the record");
 
 char *FormatText(const char *format, int a, int b, int c, int d = 0, int e = 0, int f = 0)
 {
@@ -91,21 +88,21 @@ KelTime *CreateKelTime(int hour, int minute, int second)
     return time;
 }
 
-/* Fills a date-time block with both parts; the caller reports a failed allocation. */
+/* A date-time with both parts; the caller reports a failed allocation. The
+ * record is allocated with a zero byte after it, as every stored value is. */
 static KelDateTime *NewKelDateTime(int year, int month, int day, int hour, int minute, int second)
 {
-    DateTimeBlock *block = static_cast<DateTimeBlock *>(calloc(1, sizeof(DateTimeBlock)));
-    if (block == nullptr)
+    KelDateTime *dateTime = static_cast<KelDateTime *>(calloc(1, sizeof(KelDateTime) + 1));
+    if (dateTime == nullptr)
         return nullptr;
-    block->record.date = &block->date;
-    block->record.time = &block->time;
-    block->date.year = static_cast<uint16_t>(year);
-    block->date.month = static_cast<uint8_t>(month);
-    block->date.day = static_cast<uint8_t>(day);
-    block->time.hour = static_cast<uint8_t>(hour);
-    block->time.minute = static_cast<uint8_t>(minute);
-    block->time.second = static_cast<uint8_t>(second);
-    return &block->record;
+    dateTime->date.year = static_cast<uint16_t>(year);
+    dateTime->date.month = static_cast<uint8_t>(month);
+    dateTime->date.day = static_cast<uint8_t>(day);
+    dateTime->time.hour = static_cast<uint8_t>(hour);
+    dateTime->time.minute = static_cast<uint8_t>(minute);
+    dateTime->time.second = static_cast<uint8_t>(second);
+    dateTime->parts = KEL_DATETIME_HAS_DATE | KEL_DATETIME_HAS_TIME;
+    return dateTime;
 }
 
 KelDateTime *CreateKelDateTime(int year, int month, int day, int hour, int minute, int second)
@@ -120,20 +117,23 @@ KelDateTime *CopyKelDateTime(const KelDateTime *source)
 {
     if (source == nullptr)
         return nullptr;
-    DateTimeBlock *block = static_cast<DateTimeBlock *>(calloc(1, sizeof(DateTimeBlock)));
-    if (block == nullptr) {
+    KelDateTime *copy = static_cast<KelDateTime *>(calloc(1, sizeof(KelDateTime) + 1));
+    if (copy == nullptr) {
         LogError("KelDateTime creation failed");
         return nullptr;
     }
-    if (source->date != nullptr) {
-        block->date = *source->date;
-        block->record.date = &block->date;
-    }
-    if (source->time != nullptr) {
-        block->time = *source->time;
-        block->record.time = &block->time;
-    }
-    return &block->record;
+    memcpy(copy, source, KEL_DATETIME_LENGTH);
+    return copy;
+}
+
+const KelDate *KelDateTimeDate(const KelDateTime *dateTime)
+{
+    return dateTime != nullptr && (dateTime->parts & KEL_DATETIME_HAS_DATE) ? &dateTime->date : nullptr;
+}
+
+const KelTime *KelDateTimeTime(const KelDateTime *dateTime)
+{
+    return dateTime != nullptr && (dateTime->parts & KEL_DATETIME_HAS_TIME) ? &dateTime->time : nullptr;
 }
 
 char *KelDateToString(const KelDate *date)
@@ -154,8 +154,8 @@ char *KelDateTimeToString(const KelDateTime *dateTime)
 {
     if (dateTime == nullptr)
         return nullptr;
-    const KelDate *d = dateTime->date;
-    const KelTime *t = dateTime->time;
+    const KelDate *d = KelDateTimeDate(dateTime);
+    const KelTime *t = KelDateTimeTime(dateTime);
     if (d != nullptr && t != nullptr)
         return FormatText("%04d-%02d-%02d %02d:%02d:%02d", d->year, d->month, d->day, t->hour, t->minute,
                           t->second);
@@ -191,7 +191,6 @@ KelDateTime *GetCurrentKelDateTime(void)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    /* Record and parts are one block: the record's allocation is the only one. */
     KelDateTime *dateTime = NewKelDateTime(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
     if (dateTime == nullptr)
         LogError("MEMORY ALLOCATION FAILURE FOR dateTimePtr");

@@ -14,12 +14,17 @@ struct KelTime {
     uint8_t second;
 };
 
-/* A date-time refers to its two parts; either reference may be empty. The record
- * made by CreateKelDateTime keeps both parts in the same heap block, so a single
- * free() releases all of it. */
+/* A date-time holds both parts in the record itself and says in `parts` which of
+ * them are present (KEL_DATETIME_HAS_DATE, KEL_DATETIME_HAS_TIME); a missing part
+ * reads as empty. The record holds no pointers, so any byte copy of it (of its
+ * recorded length, 11 bytes) is a whole, independent date-time. */
+#define KEL_DATETIME_HAS_DATE 1
+#define KEL_DATETIME_HAS_TIME 2
+
 struct KelDateTime {
-    KelDate *date;
-    KelTime *time;
+    KelDate date;
+    KelTime time;
+    uint8_t parts;
     uint8_t reserved[3];
 };
 
@@ -31,8 +36,10 @@ struct KelDateTime {
 KelDate *CreateKelDate(int year, int month, int day);
 KelTime *CreateKelTime(int hour, int minute, int second);
 KelDateTime *CreateKelDateTime(int year, int month, int day, int hour, int minute, int second);
-/* Copy of a date-time whose parts live in the copy's own block; empty parts stay empty. */
 KelDateTime *CopyKelDateTime(const KelDateTime *source);
+/* The parts of a date-time, or null when the record or the part is missing. */
+const KelDate *KelDateTimeDate(const KelDateTime *dateTime);
+const KelTime *KelDateTimeTime(const KelDateTime *dateTime);
 
 char *KelDateToString(const KelDate *date);
 char *KelTimeToString(const KelTime *time);

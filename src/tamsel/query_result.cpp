@@ -129,9 +129,9 @@ void PrintQueryResult(QueryResult *result)
                 char *text = nullptr;
                 if (dateTime != nullptr) {
                     if (type == KEL_SQL_DATE)
-                        text = KelDateToString(dateTime->date);
+                        text = KelDateToString(KelDateTimeDate(dateTime));
                     else if (type == KEL_SQL_TIME)
-                        text = KelTimeToString(dateTime->time);
+                        text = KelTimeToString(KelDateTimeTime(dateTime));
                     else
                         text = KelDateTimeToString(dateTime);
                 }

@@ -37,6 +37,18 @@ void ReportChange(RowObject *row, const char *relvarName)
         sink(row, relvarName);
 }
 
+/* Size of the record a date or time value is, or 0 for the other types. */
+size_t RecordSize(uint8_t type)
+{
+    if (type == KEL_SQL_DATE)
+        return sizeof(KelDate);
+    if (type == KEL_SQL_TIME)
+        return sizeof(KelTime);
+    if (type == KEL_SQL_DATETIME)
+        return KEL_DATETIME_LENGTH;
+    return 0;
+}
+
 Vector *ColumnsOf(const TableData *relvar)
 {
     return ColumnsOf(relvar->kind, relvar->tableDefn, relvar->viewDefn);
@@ -60,23 +72,180 @@ bool IsFilterable(const TableData *relvar)
            relvar->tableDefn->columns->count > 0;
 }
 
+/* Takes a row out of its relvar's chain, given the row before it (null for the first). */
+void UnlinkAfter(TableData *relvar, RowObject *previous, RowObject *row)
+{
+    if (previous == nullptr)
+        relvar->firstRow = row->next;
+    else
+        previous->next = row->next;
+    if (relvar->lastRow == row)
+        relvar->lastRow = previous;
+    row->next = nullptr;
+}
+
 /* Unlinks a row from its relvar's chain; false when the row is not in it. */
 bool UnlinkRow(TableData *relvar, RowObject *row)
 {
     RowObject *previous = nullptr;
     for (RowObject *walk = relvar->firstRow; walk != nullptr; previous = walk, walk = walk->next) {
-        if (walk != row)
-            continue;
-        if (previous == nullptr)
-            relvar->firstRow = walk->next;
-        else
-            previous->next = walk->next;
-        if (relvar->lastRow == walk)
-            relvar->lastRow = previous;
-        walk->next = nullptr;
-        return true;
+        if (walk == row) {
+            UnlinkAfter(relvar, previous, row);
+            return true;
+        }
     }
     return false;
+}
+
+/* A row that is out of its chain: reported while still intact, then freed. */
+void ReportAndFreeRow(TableData *relvar, RowObject *row)
+{
+    ReportChange(row, relvar->name);
+    FreeRowObject(row, relvar->columnCount);
+}
+
+/* Rows in a relvar keep their lengths, value pointers and values in one block:
+ * the lengths first, then the value pointers, then the values. Values of the
+ * fixed-width types are stored without the zero byte that follows texts, at
+ * their type's alignment. */
+size_t PointerArrayOffset(int columnCount)
+{
+    size_t lengths = static_cast<size_t>(columnCount) * sizeof(int32_t);
+    return (lengths + alignof(void *) - 1) & ~(alignof(void *) - 1);
+}
+
+bool IsPackedRow(const RowObject *row, int columnCount)
+{
+    return columnCount > 0 && row->lengths != nullptr &&
+           reinterpret_cast<const char *>(row->values) ==
+               reinterpret_cast<const char *>(row->lengths) + PointerArrayOffset(columnCount);
+}
+
+/* Width of the fixed-width types (0 for the others); a value of such a type and
+ * exactly that length needs no zero byte after it. */
+size_t FixedWidth(uint8_t type)
+{
+    switch (type) {
+    case KEL_SQL_TINYINT:
+    case KEL_SQL_UNSIGNED_TINYINT:
+    case KEL_SQL_SMALLINT:
+    case KEL_SQL_UNSIGNED_SMALLINT:
+    case KEL_SQL_INT:
+    case KEL_SQL_UNSIGNED_INT:
+    case KEL_SQL_FLOAT:
+    case KEL_SQL_REAL:
+        return 4;
+    case KEL_SQL_LONG_INT:
+    case KEL_SQL_UNSIGNED_LONG_INT:
+    case KEL_SQL_DOUBLE:
+        return 8;
+    case KEL_SQL_BOOLEAN:
+        return 1;
+    case KEL_SQL_DATE:
+        return sizeof(KelDate);
+    case KEL_SQL_TIME:
+        return sizeof(KelTime);
+    default:
+        return 0;
+    }
+}
+
+size_t ValueAlignment(uint8_t type)
+{
+    switch (type) {
+    case KEL_SQL_DATE:
+    case KEL_SQL_DATETIME:
+        return alignof(KelDateTime);
+    case KEL_SQL_TIME:
+    case KEL_SQL_BOOLEAN:
+        return 1;
+    default:
+        return FixedWidth(type) > 0 ? FixedWidth(type) : 1;
+    }
+}
+
+/* Bytes a value takes in a row block and how many of them are copied from it. */
+void ValueExtent(uint8_t type, int32_t length, size_t *copied, size_t *taken)
+{
+    size_t size = length < 0 ? 0 : static_cast<size_t>(length);
+    size_t record = RecordSize(type);
+    *copied = record > 0 ? record : size;
+    *taken = FixedWidth(type) > 0 && FixedWidth(type) == *copied ? *copied : *copied + 1;
+}
+
+/* Moves a relvar row's arrays and values into one block. Nothing changes when the
+ * block cannot be allocated: the row stays as it was given. */
+void PackRow(RowObject *row, Vector *columns, uint8_t kind, int columnCount)
+{
+    auto typeAt = [kind](VectorNode *node) {
+        ColumnDefn *column = ColumnAt(node, kind);
+        return column != nullptr ? column->type : static_cast<uint8_t>(0);
+    };
+    const size_t valuesStart = PointerArrayOffset(columnCount) + static_cast<size_t>(columnCount) * sizeof(void *);
+    size_t size = valuesStart;
+    VectorNode *node = ElementAt(columns, 0);
+    for (int i = 0; i < columnCount; i++, node = node != nullptr ? node->next : nullptr) {
+        if (row->values[i] == nullptr)
+            continue;
+        size_t copied, taken, align = ValueAlignment(typeAt(node));
+        ValueExtent(typeAt(node), row->lengths[i], &copied, &taken);
+        size = ((size + align - 1) & ~(align - 1)) + taken;
+    }
+    char *block = static_cast<char *>(calloc(1, size));
+    if (block == nullptr)
+        return;
+    int32_t *lengths = reinterpret_cast<int32_t *>(block);
+    void **values = reinterpret_cast<void **>(block + PointerArrayOffset(columnCount));
+    size_t offset = valuesStart;
+    node = ElementAt(columns, 0);
+    for (int i = 0; i < columnCount; i++, node = node != nullptr ? node->next : nullptr) {
+        lengths[i] = row->lengths[i];
+        if (row->values[i] == nullptr)
+            continue;
+        size_t copied, taken, align = ValueAlignment(typeAt(node));
+        ValueExtent(typeAt(node), row->lengths[i], &copied, &taken);
+        offset = (offset + align - 1) & ~(align - 1);
+        values[i] = block + offset;
+        if (copied > 0)
+            memcpy(values[i], row->values[i], copied);
+        offset += taken;
+        free(row->values[i]);
+    }
+    free(row->values);
+    free(row->lengths);
+    row->values = values;
+    row->lengths = lengths;
+}
+
+/* Gives a packed row separate arrays and values again, so that one value can be
+ * replaced and freed; false (row unchanged) when memory runs out. */
+bool UnpackRow(RowObject *row, Vector *columns, uint8_t kind, int columnCount)
+{
+    if (!IsPackedRow(row, columnCount))
+        return true;
+    void **values = static_cast<void **>(calloc(static_cast<size_t>(columnCount), sizeof(void *)));
+    int32_t *lengths = static_cast<int32_t *>(calloc(static_cast<size_t>(columnCount), sizeof(int32_t)));
+    bool copied = values != nullptr && lengths != nullptr;
+    VectorNode *node = ElementAt(columns, 0);
+    for (int i = 0; copied && i < columnCount; i++, node = node != nullptr ? node->next : nullptr) {
+        ColumnDefn *column = ColumnAt(node, kind);
+        lengths[i] = row->lengths[i];
+        if (row->values[i] != nullptr) {
+            values[i] = CopyColumnValue(column != nullptr ? column->type : 0, row->values[i], row->lengths[i]);
+            copied = values[i] != nullptr;
+        }
+    }
+    if (!copied) {
+        for (int i = 0; values != nullptr && i < columnCount; i++)
+            free(values[i]);
+        free(values);
+        free(lengths);
+        return false;
+    }
+    free(row->lengths); /* the block */
+    row->values = values;
+    row->lengths = lengths;
+    return true;
 }
 
 /* The criteria parsed and bound to a table's columns; null when the text does not
@@ -120,13 +289,10 @@ void *CopyColumnValue(uint8_t type, const void *value, int32_t length)
 {
     if (value == nullptr)
         return nullptr;
-    if (type == KEL_SQL_DATETIME)
-        return CopyKelDateTime(static_cast<const KelDateTime *>(value));
     size_t size = length < 0 ? 0 : static_cast<size_t>(length);
-    if (type == KEL_SQL_DATE)
-        size = sizeof(KelDate);
-    else if (type == KEL_SQL_TIME)
-        size = sizeof(KelTime);
+    size_t record = RecordSize(type);
+    if (record > 0)
+        size = record;
     char *copy = static_cast<char *>(calloc(size + 1, 1));
     if (copy != nullptr && size > 0)
         memcpy(copy, value, size);
@@ -272,6 +438,7 @@ bool AddNewRow(const char *name, RowObject *row)
         }
     }
 
+    PackRow(row, columns, relvar->kind, relvar->columnCount);
     row->next = nullptr;
     if (relvar->lastRow != nullptr)
         relvar->lastRow->next = row;
@@ -527,6 +694,8 @@ bool UpdateRowObject(const char *name, RowObject *row, const char *columnName, c
     if (index < 0 || index >= relvar->columnCount)
         return false;
     ColumnDefn *column = ColumnAt(ElementAt(columns, index), relvar->kind);
+    if (!UnpackRow(row, columns, relvar->kind, relvar->columnCount))
+        return false;
     void *copy = nullptr;
     if (bytes != nullptr) {
         copy = CopyColumnValue(column != nullptr ? column->type : 0, bytes, length);
@@ -547,6 +716,11 @@ void FreeRowObject(RowObject *row, int columnCount)
     LogTrace("@@@ Inside FreeRowObject @@@\n");
     if (row == nullptr)
         return;
+    if (IsPackedRow(row, columnCount)) {
+        free(row->lengths); /* the block of arrays and values */
+        free(row);
+        return;
+    }
     if (row->values != nullptr) {
         for (int i = 0; i < columnCount; i++)
             free(row->values[i]);
@@ -569,8 +743,7 @@ bool DeleteRowObject(const char *name, RowObject *row)
     TableData *relvar = GetTableDataByName(name);
     if (relvar == nullptr || !UnlinkRow(relvar, row))
         return false;
-    ReportChange(row, relvar->name);
-    FreeRowObject(row, relvar->columnCount);
+    ReportAndFreeRow(relvar, row);
     return true;
 }
 
@@ -582,18 +755,49 @@ bool DeleteRowObjectByCriteria(const char *name, const char *criteria)
     TableData *relvar = GetTableDataByName(name);
     if (relvar == nullptr)
         return false;
-    ObjectLock lock(&gv_criteriaLockToken);
-    CriteriaNode *tree = BoundCriteria(relvar, criteria);
-    if (tree == nullptr)
-        return false;
-    RowObject *row = relvar->firstRow;
-    while (row != nullptr) {
-        RowObject *next = row->next;
-        if (EvaluateCriteria(row, tree))
-            DeleteRowObject(name, row);
-        row = next;
+    /* Matching rows are taken out of the chain in one walk under the criteria lock
+     * (the walk knows each row's predecessor, so the deletion is linear) and kept
+     * in chain order on a list of their own, linked through `next`. They are
+     * reported and freed after the lock is released, so a change sink may select
+     * rows. Stored rows are only marked and stay linked. */
+    RowObject *unlinked = nullptr;
+    RowObject *unlinkedTail = nullptr;
+    {
+        ObjectLock lock(&gv_criteriaLockToken);
+        CriteriaNode *tree = BoundCriteria(relvar, criteria);
+        if (tree == nullptr)
+            return false;
+        RowObject *previous = nullptr;
+        RowObject *row = relvar->firstRow;
+        while (row != nullptr) {
+            RowObject *next = row->next;
+            if (!EvaluateCriteria(row, tree)) {
+                previous = row;
+            } else if (row->state & ROW_STATE_STORED) {
+                LogTrace("@@@ Inside DeleteRowObject @@@\n");
+                row->state |= ROW_STATE_DELETED;
+                previous = row;
+            } else {
+                UnlinkAfter(relvar, previous, row);
+                if (unlinkedTail != nullptr)
+                    unlinkedTail->next = row;
+                else
+                    unlinked = row;
+                unlinkedTail = row;
+            }
+            row = next;
+        }
+        FreeCriteria(tree);
     }
-    FreeCriteria(tree);
+    /* The same steps and log lines as DeleteRowObject for each row, in chain order. */
+    while (unlinked != nullptr) {
+        RowObject *row = unlinked;
+        unlinked = row->next;
+        row->next = nullptr;
+        LogTrace("@@@ Inside DeleteRowObject @@@\n");
+        LogTrace("@@@ Inside GetTableDataByName @@@\n");
+        ReportAndFreeRow(relvar, row);
+    }
     return true;
 }
 

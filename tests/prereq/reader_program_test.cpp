@@ -584,4 +584,21 @@ TEST_F(PackageSafetyTest, InstallFoldersOutsideAscii) {
     }
 }
 
+TEST_F(ReaderProgramTest, InstallerGetsOneHundredMinutes) {
+    /* An installer that never ends is stopped at the limit (waits are scaled: the
+     * 100 minutes pass in six seconds). */
+    ServePackage("300297-AdbeRdr1010_en_US.msi", vt_test::ReaderPackage("1033", "10.1.0"));
+    Prepare("1033", "3301");
+    const std::string msiexec = root.Host("C:\\Windows\\system32\\msiexec.exe");
+    vt_test::WriteWholeFile(msiexec, "#!/bin/sh\nexec sleep 60\n");
+    chmod(msiexec.c_str(), 0755);
+    vt_test::ProcessResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string commandLine = "C:\\Windows\\system32\\msiexec.exe /i \"" + std::string(kPatches) +
+                                    "\\300297-AdbeRdr1010_en_US.msi\" /qn";
+    EXPECT_TRUE(LinesInOrder(Log(), {"[INFO] execute : Terminating the Process for application " + commandLine +
+                                         " as time is exceeded 100 Minutes \n",
+                                     "[INFO] execute : The process has been successfully terminated ..! \n"}));
+}
+
 }  // namespace

@@ -276,6 +276,61 @@ TEST_F(CriteriaSelectTest, ComparisonsByColumnType)
         EXPECT_EQ(Ids(c.criteria), c.ids) << c.criteria;
 }
 
+TEST_F(CriteriaSelectTest, IntegerLiteralsBeyondTheColumnTypeMatchNothing)
+{
+    ASSERT_TRUE(DefineTable("Wide", {{"ID", KEL_SQL_SHORT_CHAR}, {"X", KEL_SQL_INT}, {"U", KEL_SQL_UNSIGNED_INT},
+                                     {"T", KEL_SQL_TINYINT}, {"UT", KEL_SQL_UNSIGNED_TINYINT},
+                                     {"S", KEL_SQL_SMALLINT}, {"BIG", KEL_SQL_LONG_INT}}));
+    ASSERT_TRUE(CreateTable("Wide"));
+    ASSERT_NE(AddRow("Wide", {"a", "0", "0", "0", "0", "0", "0"}), nullptr);
+    ASSERT_NE(AddRow("Wide", {"b", "-1", "4294967295", "-128", "255", "-32768", "1"}), nullptr);
+    ASSERT_NE(AddRow("Wide", {"c", "2147483647", "7", "127", "1", "32767", "2"}), nullptr);
+    auto ids = [](const char *criteria) {
+        ResultData *result = SelectRows("Wide", criteria);
+        if (result == nullptr)
+            return std::string("<null>");
+        std::string text;
+        for (const std::string &id : ColumnTexts(result, "ID"))
+            text += id;
+        FreeResultData(result);
+        return text;
+    };
+    struct {
+        const char *criteria;
+        const char *ids;
+    } cases[] = {
+        {"X = 4294967296", ""}, /* would wrap to 0 */
+        {"X = 4294967295", ""}, /* would wrap to -1 */
+        {"X != 4294967296", ""},
+        {"X < 99999999999999999999999", ""},
+        {"X = 2147483647", "c"},
+        {"X = 2147483648", ""},
+        {"U = 4294967295", "b"},
+        {"U = 4294967296", ""},
+        {"T = 127", "c"},
+        {"T = 128", ""},
+        {"T < 128", ""},
+        {"UT = 255", "b"},
+        {"UT = 256", ""},
+        {"S = 32767", "c"},
+        {"S = 32768", ""},
+        {"X >= 0", "ac"},
+        {"X = 4294967296 or ID = 'a'", "a"}, /* only that comparison is false */
+        {"X = 'abc'", "a"},                  /* not an integer text: 0, as before */
+        {"BIG = 99999999999999999999", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ids(c.criteria), c.ids) << c.criteria;
+
+    tamsel_test::LogCapture log(4);
+    EXPECT_EQ(ids("x = 4294967296 and ID = 'a'"), "");
+    EXPECT_EQ(ids("BIG >= 18446744073709551616"), "");
+    EXPECT_EQ(ids("U = 4294967295"), "b");
+    EXPECT_EQ(log.Messages("DEBUG"),
+              "Criteria literal 4294967296 does not fit the type of column x: no row matches\n"
+              "Criteria literal 18446744073709551616 does not fit the type of column BIG: no row matches\n");
+}
+
 TEST_F(CriteriaSelectTest, BindingConvertsLiteralsAndEvaluatesNullTreeAsTrue)
 {
     EXPECT_TRUE(EvaluateCriteria(GetTableDataByName("People")->firstRow, nullptr));

@@ -51,18 +51,18 @@ TEST(KelDateTimeTest, PartsAndEmptyInputs)
 
     KelDateTime *value = ConvertStringToKelDateTime("09:05");
     ASSERT_NE(value, nullptr);
-    EXPECT_EQ(value->time->hour, 9);
-    EXPECT_EQ(value->time->minute, 5);
-    EXPECT_EQ(value->time->second, 0);
-    EXPECT_EQ(Take(KelDateToString(value->date)), "0000-00-00");
-    EXPECT_EQ(Take(KelTimeToString(value->time)), "09:05:00");
+    EXPECT_EQ(value->time.hour, 9);
+    EXPECT_EQ(value->time.minute, 5);
+    EXPECT_EQ(value->time.second, 0);
+    EXPECT_EQ(Take(KelDateToString(KelDateTimeDate(value))), "0000-00-00");
+    EXPECT_EQ(Take(KelTimeToString(KelDateTimeTime(value))), "09:05:00");
 
     /* A date-time with one part prints only that part; with none, nothing. */
     KelDateTime *copy = CopyKelDateTime(value);
     free(value);
-    copy->date = nullptr;
+    copy->parts &= static_cast<uint8_t>(~KEL_DATETIME_HAS_DATE);
     EXPECT_EQ(Take(KelDateTimeToString(copy)), "09:05:00");
-    copy->time = nullptr;
+    copy->parts &= static_cast<uint8_t>(~KEL_DATETIME_HAS_TIME);
     EXPECT_EQ(KelDateTimeToString(copy), nullptr);
     free(copy);
     EXPECT_EQ(KelDateToString(nullptr), nullptr);
@@ -76,16 +76,16 @@ TEST(KelDateTimeTest, CopyIsIndependentAndCurrentTimeIsSane)
 {
     KelDateTime *original = CreateKelDateTime(2024, 5, 6, 9, 5, 0);
     KelDateTime *copy = CopyKelDateTime(original);
-    original->date->day = 7;
+    original->date.day = 7;
     free(original);
     EXPECT_EQ(Take(KelDateTimeToString(copy)), "2024-05-06 09:05:00");
     free(copy);
 
     KelDateTime *now = GetCurrentKelDateTime();
     ASSERT_NE(now, nullptr);
-    EXPECT_GE(now->date->year, 2020);
-    EXPECT_GE(now->date->month, 1);
-    EXPECT_LE(now->date->month, 12);
+    EXPECT_GE(now->date.year, 2020);
+    EXPECT_GE(now->date.month, 1);
+    EXPECT_LE(now->date.month, 12);
     free(now);
     EXPECT_GT(GetCurrentSeconds(), 1600000000u);
 }

@@ -5,7 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tamsel/kel_datetime.h"
@@ -215,6 +218,25 @@ TEST_F(RelvarTest, SortIsStableBothWays)
     FreeResultData(result);
 }
 
+TEST_F(RelvarTest, OnlyFlagOneSortsAscending)
+{
+    ASSERT_TRUE(DefineTable("Flags", {{"ID", KEL_SQL_SHORT_CHAR}, {"KEY", KEL_SQL_INT}}));
+    ASSERT_TRUE(CreateTable("Flags"));
+    for (auto row : {std::make_pair("A", "2"), std::make_pair("B", "9"), std::make_pair("C", "-4")})
+        ASSERT_NE(AddRow("Flags", {row.first, row.second}), nullptr);
+    const struct {
+        int flag;
+        std::vector<std::string> order;
+    } cases[] = {{1, {"C", "A", "B"}}, {0, {"B", "A", "C"}}, {2, {"B", "A", "C"}}, {-1, {"B", "A", "C"}},
+                 {255, {"B", "A", "C"}}};
+    for (const auto &c : cases) {
+        ResultData *result = SelectRows("Flags", nullptr);
+        ASSERT_TRUE(SortResultSet(result, "KEY", c.flag));
+        EXPECT_EQ(ColumnTexts(result, "ID"), c.order) << "flag " << c.flag;
+        FreeResultData(result);
+    }
+}
+
 std::vector<std::pair<int, std::string>> g_changes;
 int32_t g_nextIdentifier = 0;
 
@@ -248,8 +270,7 @@ TEST_F(RelvarTest, GeneratorDefaultsAndChangeReports)
     EXPECT_STREQ(when, "2024-05-06 09:05:00");
     free(when);
     /* The row's date-time is its own copy, not the definition's default. */
-    EXPECT_NE(static_cast<KelDateTime *>(plain->values[3])->date,
-              static_cast<KelDateTime *>(GetColumnDefnEntry("Jobs", "WHEN")->defaultValue)->date);
+    EXPECT_NE(plain->values[3], GetColumnDefnEntry("Jobs", "WHEN")->defaultValue);
 
     g_changes.clear();
     g_nextIdentifier = 100;
@@ -301,6 +322,153 @@ TEST_F(RelvarTest, ViewsListButRefuseCriteria)
     EXPECT_EQ(GetTableNameOfView(tableName), tableName);
     EXPECT_TRUE(RemoveTableData("ParamView"));
     EXPECT_EQ(GetTableDataByName("ParamView"), nullptr);
+}
+
+/* Change reports of a deletion by criteria, as "state:first column". */
+std::vector<std::string> g_deleted;
+bool g_sinkSelects = false;
+
+void RecordDeletion(RowObject *row, const char *relvar)
+{
+    g_deleted.push_back(std::to_string(row->state) + ":" + static_cast<char *>(row->values[0]));
+    if (g_sinkSelects) {
+        /* A listener that reads the relvar while it is told of a change. */
+        ResultData *result = SelectRows(relvar, "PARAM_NAME='KEEP'");
+        if (result != nullptr)
+            g_deleted.back() += "/" + std::to_string(result->rowCount);
+        FreeResultData(result);
+    }
+}
+
+TEST_F(RelvarTest, DeletionByCriteriaKeepsChainOrderAndReportsAfterTheLock)
+{
+    ASSERT_TRUE(DeleteAllTableRowObjects("Agentparams"));
+    TableData *relvar = GetTableDataByName("Agentparams");
+    const int count = 40;
+    for (int i = 0; i < count; i++) {
+        std::string name = (i % 2 == 0 ? "DROP" : "KEEP");
+        std::string value = std::to_string(i);
+        ASSERT_NE(AddRow("Agentparams", {name.c_str(), value.c_str()}), nullptr);
+    }
+    /* A stored row among the matches is only marked and keeps its place. */
+    relvar->firstRow->next->next->state |= ROW_STATE_STORED;
+
+    g_deleted.clear();
+    g_sinkSelects = true;
+    SetTamselChangeSink(RecordDeletion);
+    tamsel_test::LogCapture log(4);
+    std::promise<bool> done;
+    std::future<bool> outcome = done.get_future();
+    std::thread worker([&done] { done.set_value(DeleteRowObjectByCriteria("Agentparams", "PARAM_NAME='DROP'")); });
+    if (outcome.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        worker.detach();
+        FAIL() << "a change sink that selects rows blocked the deletion";
+    }
+    worker.join();
+    SetTamselChangeSink(nullptr);
+    g_sinkSelects = false;
+    EXPECT_TRUE(outcome.get());
+
+    /* Reports in chain order, each row intact, the listener seeing the rows left. */
+    ASSERT_EQ(g_deleted.size(), static_cast<size_t>(count / 2 - 1));
+    for (const std::string &report : g_deleted)
+        EXPECT_EQ(report, "2:DROP/20");
+    std::vector<std::string> values;
+    ResultData *all = SelectRows("Agentparams", nullptr);
+    values = ColumnTexts(all, "param_Value");
+    FreeResultData(all);
+    std::vector<std::string> expected;
+    for (int i = 1; i < count; i += 2) {
+        expected.push_back(std::to_string(i));
+        if (i == 1)
+            expected.push_back("2"); /* the stored row */
+    }
+    EXPECT_EQ(values, expected);
+    EXPECT_EQ(relvar->lastRow->next, nullptr);
+    EXPECT_STREQ(static_cast<char *>(relvar->lastRow->values[1]), "39");
+
+    /* Each deleted row leaves the same trace lines as DeleteRowObject. */
+    std::string trace = log.Messages("TRACE");
+    size_t deletes = 0, lookups = 0;
+    for (size_t at = trace.find("@@@ Inside DeleteRowObject @@@\n"); at != std::string::npos;
+         at = trace.find("@@@ Inside DeleteRowObject @@@\n", at + 1))
+        deletes++;
+    for (size_t at = trace.find("@@@ Inside FreeRowObject @@@\n"); at != std::string::npos;
+         at = trace.find("@@@ Inside FreeRowObject @@@\n", at + 1))
+        lookups++;
+    EXPECT_EQ(deletes, static_cast<size_t>(count / 2));
+    EXPECT_EQ(lookups, static_cast<size_t>(count / 2 - 1));
+
+    /* Deleting the tail and the head keeps both ends right for appending. */
+    EXPECT_TRUE(DeleteRowObjectByCriteria("Agentparams", "param_Value='39' or param_Value='1'"));
+    ASSERT_NE(AddRow("Agentparams", {"KEEP", "end"}), nullptr);
+    all = SelectRows("Agentparams", nullptr);
+    values = ColumnTexts(all, "param_Value");
+    FreeResultData(all);
+    ASSERT_EQ(values.size(), expected.size() - 1);
+    EXPECT_EQ(values.front(), "2");
+    EXPECT_EQ(values[values.size() - 2], "37");
+    EXPECT_EQ(values.back(), "end");
+}
+
+TEST_F(RelvarTest, RowValuesOfEveryKindSurviveStorageUpdatesAndByteCopies)
+{
+    ASSERT_TRUE(DefineTable("Mixed", {{"NAME", KEL_SQL_SHORT_CHAR},
+                                      {"FLAG", KEL_SQL_BOOLEAN},
+                                      {"WEIGHT", KEL_SQL_DOUBLE},
+                                      {"COUNT", KEL_SQL_INT},
+                                      {"WHEN", KEL_SQL_DATETIME},
+                                      {"DAY", KEL_SQL_DATE},
+                                      {"AT", KEL_SQL_TIME},
+                                      {"NOTE", KEL_SQL_TEXT}}));
+    ASSERT_TRUE(CreateTable("Mixed"));
+    RowObject *row = AddRow("Mixed", {"abc", "TRUE", "2.5", "-7", "2024-05-06 09:05:00", "2023-02-03", "10:11:12",
+                                      nullptr});
+    RowObject *other = AddRow("Mixed", {"a", "FALSE", "0.25", "9", "1999-12-31 23:59:58", nullptr, nullptr, "x"});
+    ASSERT_NE(row, nullptr);
+    ASSERT_NE(other, nullptr);
+
+    /* Values read at their type (misaligned reads would stop the sanitizer), texts
+     * still end with a zero byte. */
+    EXPECT_STREQ(static_cast<char *>(row->values[0]), "abc");
+    EXPECT_EQ(*static_cast<uint8_t *>(row->values[1]), 1);
+    EXPECT_EQ(*static_cast<double *>(row->values[2]), 2.5);
+    EXPECT_EQ(*static_cast<int32_t *>(row->values[3]), -7);
+    EXPECT_EQ(static_cast<KelDate *>(row->values[5])->year, 2023);
+    EXPECT_EQ(static_cast<KelTime *>(row->values[6])->second, 12);
+    EXPECT_EQ(row->values[7], nullptr);
+    EXPECT_EQ(*static_cast<double *>(other->values[2]), 0.25);
+    EXPECT_STREQ(static_cast<char *>(other->values[7]), "x");
+
+    /* A date-time copied byte for byte by its recorded length stays whole after
+     * its row is gone: it refers to nothing outside its own bytes. */
+    ASSERT_EQ(row->lengths[4], KEL_DATETIME_LENGTH);
+    KelDateTime *copy = static_cast<KelDateTime *>(calloc(1, sizeof(KelDateTime)));
+    memcpy(copy, row->values[4], static_cast<size_t>(row->lengths[4]));
+    void *copied = CopyColumnValue(KEL_SQL_DATETIME, other->values[4], other->lengths[4]);
+
+    /* An update replaces one value and leaves the others as they were. */
+    ASSERT_TRUE(UpdateRowObject("Mixed", row, "NAME", "longer name", 11));
+    ASSERT_TRUE(UpdateRowObject("Mixed", row, "NOTE", "note", 4));
+    EXPECT_STREQ(static_cast<char *>(row->values[0]), "longer name");
+    EXPECT_STREQ(static_cast<char *>(row->values[7]), "note");
+    EXPECT_EQ(*static_cast<double *>(row->values[2]), 2.5);
+    char *when = KelDateTimeToString(static_cast<KelDateTime *>(row->values[4]));
+    EXPECT_STREQ(when, "2024-05-06 09:05:00");
+    free(when);
+    ASSERT_TRUE(UpdateRowObject("Mixed", row, "COUNT", nullptr, 0));
+    EXPECT_EQ(row->values[3], nullptr);
+
+    EXPECT_TRUE(DeleteRowObjectByCriteria("Mixed", "NAME='longer name' or NAME='a'"));
+    EXPECT_EQ(GetTableDataByName("Mixed")->firstRow, nullptr);
+    when = KelDateTimeToString(copy);
+    EXPECT_STREQ(when, "2024-05-06 09:05:00");
+    free(when);
+    when = KelDateTimeToString(static_cast<KelDateTime *>(copied));
+    EXPECT_STREQ(when, "1999-12-31 23:59:58");
+    free(when);
+    free(copy);
+    free(copied);
 }
 
 } // namespace

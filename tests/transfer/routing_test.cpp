@@ -344,4 +344,62 @@ TEST_F(Routing, GetDataAlwaysGoesToTheManagementServer)
     EXPECT_EQ("Keep-Alive", management.Requests().at(0).Header("Connection"));
 }
 
+TEST_F(Routing, DownloadWithoutDistributionServerStoresTheManagementAddress)
+{
+    /* A file download (not forced to the management server) while no distribution
+     * server is enabled goes to the management server, and so does the address
+     * that answered: "VTLastAccessName" changes, the distribution value does not. */
+    vt_test::TestHttpServer server;
+    ASSERT_TRUE(server.ok());
+    server.Serve("GET", "/store/p.msi", CannedResponse::Generated(300, true));
+    SetInt(&gv_serverPort, server.port());
+    SetText(&gv_dsEnabled, "no");
+    SetText(&gv_dsLastAccessName, kRefused3);
+    Addresses(kRefused1, kAnswers, kRefused2, kRefused2, kRefused2);
+    vt_test::MakeDirs(Host("C:\\dl"));
+    for (int rate : {0, 1}) {
+        SCOPED_TRACE(rate);
+        root_->WriteHive("");
+        SetInt(&gv_dataTransferRateKBps, rate);
+        SetText(&gv_lastAccessName, kRefused1);
+        EXPECT_EQ(0u, AgentDownloadFile("store\\p.msi", "C:\\dl\\p.msi", false));
+        EXPECT_EQ(kAnswers, HiveValue("VTLastAccessName"));
+        EXPECT_STREQ(kAnswers, gv_lastAccessName);
+        EXPECT_EQ("", HiveValue("DistributionLastAccessName"));
+        EXPECT_STREQ(kRefused3, gv_dsLastAccessName);
+    }
+}
+
+TEST_F(Routing, FallbackAddressAnsweringNotModifiedBecomesTheLastAccess)
+{
+    /* After the IP address, a success code is 0 or 304 alike: the address that
+     * answered "not modified" is adopted and stored. */
+    vt_test::TestHttpServer server;
+    ASSERT_TRUE(server.ok());
+    server.Serve("GET", "/data", [](const vt_test::RecordedRequest &) { return CannedResponse::Text(304, ""); });
+    SetInt(&gv_serverPort, server.port());
+    struct Case {
+        const char *name;
+        const char *sec, *host, *flat;
+        int attempts;
+    } cases[] = {
+        {"secondary IP", "localhost", kRefused3, kRefused4, 3},
+        {"host name", kRefused3, "localhost", kRefused4, 4},
+        {"flat name", kRefused3, kRefused4, "localhost", 5},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        root_->WriteHive("");
+        wa_test::ResetWinHttpFaults();
+        Addresses(kRefused1, kRefused2, c.sec, c.host, c.flat);
+        char *data = nullptr;
+        EXPECT_EQ(static_cast<DWORD>(RESULT_NOT_MODIFIED), Get(&data));
+        EXPECT_EQ(nullptr, data);
+        EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest"));
+        ASSERT_NE(nullptr, gv_lastAccessName);
+        EXPECT_STREQ("localhost", gv_lastAccessName);
+        EXPECT_EQ("localhost", HiveValue("VTLastAccessName"));
+    }
+}
+
 }  // namespace

@@ -223,11 +223,12 @@ TEST_F(ThrottledDownload, NoFolderIsMadeForTheDestination)
 
 TEST_F(ThrottledDownload, InMemoryDataThroughRanges)
 {
-    vt_test::TestHttpServer server;
-    ASSERT_TRUE(server.ok());
+    /* The handler reads `text` on a server thread: it must outlive the server. */
     std::string text;
     for (int i = 0; i < 150; ++i)
         text += "line " + std::to_string(i) + "\r\n";
+    vt_test::TestHttpServer server;
+    ASSERT_TRUE(server.ok());
     server.Serve("GET", "/data", [&](const vt_test::RecordedRequest &r) {
         std::string range = r.Header("Range");
         if (range.empty())
@@ -251,6 +252,25 @@ TEST_F(ThrottledDownload, InMemoryDataThroughRanges)
     EXPECT_EQ(expected, std::string(data));
     free(data);
     EXPECT_FALSE(TempFilesIn(Host("C:\\Temp")));
+}
+
+TEST_F(ThrottledDownload, WholeBodyOnALaterRangeReplacesWhatCameBefore)
+{
+    /* The first range is honoured, the second answered with 200 and the whole
+     * body: the file is that body once and the byte count starts again. */
+    vt_test::TestHttpServer server;
+    ASSERT_TRUE(server.ok());
+    server.Serve("GET", "/pkg.msi", [](const vt_test::RecordedRequest &r) {
+        if (r.method == "GET" && r.Header("Range") != "bytes=0-500")
+            return CannedResponse::Generated(1200, false);
+        return CannedResponse::Generated(1200, true);
+    });
+    SetInt(&gv_dataTransferRateKBps, 1);
+    EXPECT_EQ(0u, GetFile(server.port(), "/pkg.msi", "C:\\dl\\pkg.msi"));
+    EXPECT_TRUE(ReadHostFile("C:\\dl\\pkg.msi") == vt_test::GeneratedBytes(0, 1200));
+    EXPECT_EQ((std::vector<std::string>{"HEAD ", "GET bytes=0-500", "GET bytes=501-1000"}), Ranges(server));
+    EXPECT_EQ(1, log_->Count("INFO", "InternetGetRequestByBitrate: Total bytes readed = 1200\n"));
+    EXPECT_FALSE(TempFilesIn(Host("C:\\dl")));
 }
 
 }  // namespace
