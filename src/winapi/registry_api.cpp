@@ -292,15 +292,21 @@ LONG SetCore(HKEY key, const std::string &name, DWORD type, const BYTE *data, DW
     const OpenKey &k = at.key;
     const std::string stored = DataIn(type, data, size, cs);
     const std::vector<std::string> physical = PhysicalPath(*at.snap, k.hive, k.path, k.view);
-    return wa::reg::ModifyHive(k.hive, [&](Key &root, bool *changed) -> LONG {
-        Key *target = root.Find(physical);
-        if (!target) return k.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-        const wa::reg::Value *old = target->FindValue(name);
-        if (old && old->type == type && old->data == stored) return ERROR_SUCCESS;
-        target->SetValue(name, type, stored);
-        *changed = true;
-        return ERROR_SUCCESS;
-    });
+    auto holdsAlready = [&](const Key &root) {
+        const Key *target = root.Find(physical);
+        const wa::reg::Value *old = target ? target->FindValue(name) : nullptr;
+        return old && old->type == type && old->data == stored;
+    };
+    return wa::reg::ModifyHive(
+        k.hive,
+        [&](Key &root, bool *changed) -> LONG {
+            Key *target = root.Find(physical);
+            if (!target) return k.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+            target->SetValue(name, type, stored);
+            *changed = true;
+            return ERROR_SUCCESS;
+        },
+        holdsAlready);
 }
 
 /* ---- Machine values ------------------------------------------------------------------- */

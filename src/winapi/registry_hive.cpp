@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <unordered_map>
 
 namespace wa {
 namespace reg {
@@ -19,7 +22,7 @@ namespace {
 constexpr uint32_t kReplacement = 0xFFFD;
 
 /* One code point of UTF-8 text at s[*i] (*i < s.size()); see wa::DecodeUtf8. */
-uint32_t DecodeUtf8(const std::string &s, size_t *i) { return wa::DecodeUtf8(s.data(), s.size(), i); }
+uint32_t DecodeUtf8(std::string_view s, size_t *i) { return wa::DecodeUtf8(s.data(), s.size(), i); }
 
 void PutUnit(std::string *out, uint32_t unit) {
     out->push_back(static_cast<char>(unit & 0xFF));
@@ -89,11 +92,15 @@ int UnicodeToCp1252(uint32_t cp) {
 
 /* ---- Names and conversions ----------------------------------------------------- */
 
-int CompareNames(const std::string &a, const std::string &b) {
+int CompareNames(std::string_view a, std::string_view b) {
     size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
         const unsigned char ca = static_cast<unsigned char>(a[i]);
         const unsigned char cb = static_cast<unsigned char>(b[j]);
+        if (ca == cb && ca < 0x80) {
+            ++i; ++j;
+            continue;
+        }
         uint32_t x, y;
         if (ca < 0x80 && cb < 0x80) {
             x = Fold(ca); y = Fold(cb);
@@ -109,11 +116,70 @@ int CompareNames(const std::string &a, const std::string &b) {
     return 0;
 }
 
-std::string Utf8ToUtf16Le(const std::string &utf8) {
-    std::string out;
-    out.reserve(utf8.size() * 2);
+namespace {
+
+/* Appends the UTF-16LE form of UTF-8 text. Every input byte gives at most two
+ * output bytes (a pair of units needs four input bytes), so the room is made once. */
+void AppendUtf16Le(std::string *out, std::string_view utf8) {
+    const size_t start = out->size();
+    out->resize(start + utf8.size() * 2);
+    char *w = &(*out)[start];
     size_t i = 0;
-    while (i < utf8.size()) PutUtf16(&out, DecodeUtf8(utf8, &i));
+    while (i < utf8.size()) {
+        /* ASCII eight bytes at a time, then byte by byte. */
+        uint64_t block;
+        while (i + 8 <= utf8.size() && (memcpy(&block, utf8.data() + i, 8), (block & 0x8080808080808080ULL) == 0)) {
+            for (int b = 0; b < 8; ++b) {
+                w[2 * b] = utf8[i + static_cast<size_t>(b)];
+                w[2 * b + 1] = 0;
+            }
+            w += 16;
+            i += 8;
+        }
+        unsigned char c;
+        while (i < utf8.size() && (c = static_cast<unsigned char>(utf8[i])) < 0x80) {
+            *w++ = static_cast<char>(c);
+            *w++ = 0;
+            ++i;
+        }
+        if (i == utf8.size()) break;
+        uint32_t cp = DecodeUtf8(utf8, &i);
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+            cp -= 0x10000;
+            const uint32_t high = 0xD800 + (cp >> 10), low = 0xDC00 + (cp & 0x3FF);
+            *w++ = static_cast<char>(high & 0xFF);
+            *w++ = static_cast<char>(high >> 8);
+            *w++ = static_cast<char>(low & 0xFF);
+            *w++ = static_cast<char>(low >> 8);
+        } else {
+            *w++ = static_cast<char>(cp & 0xFF);
+            *w++ = static_cast<char>((cp >> 8) & 0xFF);
+        }
+    }
+    out->resize(static_cast<size_t>(w - out->data()));
+}
+
+/* A name with its letters folded, so that two names are equal without regard to
+ * case exactly when these strings are equal (the parser's look-up key). */
+void FoldName(std::string_view name, std::string *out) {
+    out->clear();
+    size_t i = 0;
+    while (i < name.size()) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80) {
+            out->push_back(static_cast<char>(Fold(c)));
+            ++i;
+        } else {
+            AppendUtf8(out, Fold(DecodeUtf8(name, &i)));
+        }
+    }
+}
+
+}  // namespace
+
+std::string Utf8ToUtf16Le(std::string_view utf8) {
+    std::string out;
+    AppendUtf16Le(&out, utf8);
     return out;
 }
 
@@ -239,34 +305,41 @@ Key *Key::Find(const std::vector<std::string> &path) {
     return const_cast<Key *>(static_cast<const Key *>(this)->Find(path));
 }
 
-bool SplitKeyPath(const std::string &path, std::vector<std::string> *parts) {
+namespace {
+
+/* SplitKeyPath on a view: the parts are views into `path`. */
+bool SplitKeyPathView(std::string_view path, std::vector<std::string_view> *parts) {
     parts->clear();
     if (path.empty()) return true;
     if (path[0] == '\\') return false;
     size_t start = 0;
     while (start < path.size()) {
         const size_t end = path.find('\\', start);
-        const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string_view part = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (part.empty()) return false;
         parts->push_back(part);
-        if (end == std::string::npos) break;
+        if (end == std::string_view::npos) break;
         start = end + 1;
     }
     return true;
+}
+
+}  // namespace
+
+bool SplitKeyPath(const std::string &path, std::vector<std::string> *parts) {
+    std::vector<std::string_view> views;
+    const bool ok = SplitKeyPathView(path, &views);
+    parts->assign(views.begin(), views.end());
+    return ok;
 }
 
 /* ---- Parser ----------------------------------------------------------------------- */
 
 namespace {
 
-struct Line {
-    std::string text;
-    int number;
-};
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string Trim(const std::string &s) {
+std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && IsBlank(s[b])) ++b;
     while (e > b && IsBlank(s[e - 1])) --e;
@@ -281,7 +354,7 @@ int HexDigit(char c) {
 }
 
 /* 1 to 8 hexadecimal digits and nothing else. */
-bool ParseHex32(const std::string &digits, uint32_t *value) {
+bool ParseHex32(std::string_view digits, uint32_t *value) {
     if (digits.empty() || digits.size() > 8) return false;
     uint32_t v = 0;
     for (char c : digits) {
@@ -294,7 +367,7 @@ bool ParseHex32(const std::string &digits, uint32_t *value) {
 }
 
 /* `prefix` is lower case. */
-bool StartsWithNoCase(const std::string &s, const char *prefix) {
+bool StartsWithNoCase(std::string_view s, const char *prefix) {
     for (size_t k = 0; prefix[k]; ++k) {
         if (k >= s.size()) return false;
         char c = s[k];
@@ -304,50 +377,74 @@ bool StartsWithNoCase(const std::string &s, const char *prefix) {
     return true;
 }
 
-/* The file's text as UTF-8 lines without their line ends. */
-std::vector<Line> SplitLines(const std::string &fileBytes) {
-    std::string text;
+/* The file's text as UTF-8: a view of the bytes, or of `converted` when the
+ * file is UTF-16. */
+std::string_view HiveText(const std::string &fileBytes, std::string *converted) {
     if (fileBytes.size() >= 2 && static_cast<unsigned char>(fileBytes[0]) == 0xFF &&
         static_cast<unsigned char>(fileBytes[1]) == 0xFE) {
-        text = Utf16LeToUtf8(fileBytes.substr(2, (fileBytes.size() - 2) & ~static_cast<size_t>(1)));
-    } else if (fileBytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        text = fileBytes.substr(3);
-    } else {
-        text = fileBytes;
+        *converted = Utf16LeToUtf8(fileBytes.substr(2, (fileBytes.size() - 2) & ~static_cast<size_t>(1)));
+        return *converted;
     }
-    std::vector<Line> lines;
+    std::string_view text(fileBytes);
+    if (fileBytes.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);
+    return text;
+}
+
+/* The text's lines without their line ends; line n is lines[n - 1]. */
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     size_t start = 0;
-    int number = 1;
     while (start <= text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(Line{line, number++});
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
         start = end + 1;
     }
     return lines;
 }
 
+/* A key of the tree being parsed, found by its parent and folded name. */
+struct ChildId {
+    const Key *parent;
+    std::string folded;
+    bool operator==(const ChildId &o) const { return parent == o.parent && folded == o.folded; }
+};
+
+struct ChildIdHash {
+    size_t operator()(const ChildId &id) const {
+        return std::hash<std::string>()(id.folded) * 31 + std::hash<const Key *>()(id.parent);
+    }
+};
+
+/* Keys are appended to their parent in the order the file names them and found
+ * again through an index by folded name; the sibling lists are sorted once at the
+ * end (Finish), so a key costs the same wherever it sorts among many siblings. */
 class Parser {
 public:
     Parser(const std::string &rootName, ParseResult *result) : rootName_(rootName), r_(result) {}
 
-    bool Parse(const std::vector<Line> &lines) {
+    bool Parse(const std::vector<std::string_view> &lines) {
         size_t i = 0;
         bool header = false;
+        std::string joined;
         while (i < lines.size()) {
-            const int number = lines[i].number;
-            std::string logical = Trim(lines[i].text);
+            const int number = static_cast<int>(i + 1);
+            std::string_view logical = Trim(lines[i]);
             ++i;
             if (logical.empty() || logical[0] == ';') continue;
-            if (logical[0] != '[') {
+            if (logical[0] != '[' && logical.back() == '\\' && i < lines.size()) {
                 /* A trailing backslash continues a value line (long hex lists). */
-                while (!logical.empty() && logical.back() == '\\' && i < lines.size()) {
-                    logical.pop_back();
-                    logical += Trim(lines[i].text);
+                joined.assign(logical.data(), logical.size());
+                while (!joined.empty() && joined.back() == '\\' && i < lines.size()) {
+                    joined.pop_back();
+                    const std::string_view next = Trim(lines[i]);
+                    joined.append(next.data(), next.size());
                     ++i;
                 }
+                logical = joined;
             }
             if (!header) {
                 if (logical != kHiveHeader) return Fail(number, "the first line must be \"" + std::string(kHiveHeader) + "\"");
@@ -358,6 +455,21 @@ public:
             if (!ok) return Fail(number, error_);
         }
         return true;
+    }
+
+    /* Sorts every sibling list of the tree by CompareNames. */
+    void Finish() {
+        std::vector<Key *> pending{r_->root.get()};
+        while (!pending.empty()) {
+            Key *k = pending.back();
+            pending.pop_back();
+            auto less = [](const std::unique_ptr<Key> &a, const std::unique_ptr<Key> &b) {
+                return CompareNames(a->name, b->name) < 0;
+            };
+            if (!std::is_sorted(k->subkeys.begin(), k->subkeys.end(), less))
+                std::sort(k->subkeys.begin(), k->subkeys.end(), less);
+            for (const auto &sub : k->subkeys) pending.push_back(sub.get());
+        }
     }
 
 private:
@@ -372,64 +484,96 @@ private:
         return false;
     }
 
-    bool Section(const std::string &line) {
+    /* The sub-key of `parent` named `name`, or null. */
+    Key *Child(const Key *parent, std::string_view name) {
+        ChildId id{parent, std::string()};
+        FoldName(name, &id.folded);
+        auto it = index_.find(id);
+        return it == index_.end() ? nullptr : it->second;
+    }
+
+    Key *AddChild(Key *parent, std::string_view name) {
+        ChildId id{parent, std::string()};
+        FoldName(name, &id.folded);
+        auto it = index_.find(id);
+        if (it != index_.end()) return it->second;
+        parent->subkeys.push_back(std::make_unique<Key>(std::string(name)));
+        Key *k = parent->subkeys.back().get();
+        index_.emplace(std::move(id), k);
+        return k;
+    }
+
+    /* A deleted key is kept until the parse ends, so that no new key takes its
+     * address while the index still holds its sub-keys. */
+    void RemoveChild(Key *parent, std::string_view name) {
+        ChildId id{parent, std::string()};
+        FoldName(name, &id.folded);
+        auto it = index_.find(id);
+        if (it == index_.end()) return;
+        const Key *victim = it->second;
+        index_.erase(it);
+        auto pos = std::find_if(parent->subkeys.begin(), parent->subkeys.end(),
+                                [victim](const std::unique_ptr<Key> &k) { return k.get() == victim; });
+        removed_.push_back(std::move(*pos));
+        parent->subkeys.erase(pos);
+    }
+
+    bool Section(std::string_view line) {
         const size_t close = line.rfind(']');
-        if (close == std::string::npos) return Error("a key line must end with ']'");
+        if (close == std::string_view::npos) return Error("a key line must end with ']'");
         if (!Trim(line.substr(close + 1)).empty()) return Error("text after ']'");
-        std::string path = line.substr(1, close - 1);
+        std::string_view path = line.substr(1, close - 1);
         const bool remove = !path.empty() && path[0] == '-';
-        if (remove) path.erase(0, 1);
-        std::vector<std::string> parts;
-        if (!SplitKeyPath(path, &parts) || parts.empty()) return Error("malformed key path \"" + path + "\"");
-        if (!NamesEqual(parts[0], rootName_)) return Error("key outside " + rootName_ + ": \"" + path + "\"");
-        parts.erase(parts.begin());
-        Key *root = r_->root.get();
+        if (remove) path.remove_prefix(1);
+        if (!SplitKeyPathView(path, &parts_) || parts_.empty())
+            return Error("malformed key path \"" + std::string(path) + "\"");
+        if (!NamesEqual(parts_[0], rootName_)) return Error("key outside " + rootName_ + ": \"" + std::string(path) + "\"");
+        Key *k = r_->root.get();
         if (remove) {
-            if (parts.empty()) return Error("the root key cannot be deleted");
-            const std::string last = parts.back();
-            parts.pop_back();
-            if (Key *parent = root->Find(parts)) parent->RemoveSubkey(last);
+            if (parts_.size() == 1) return Error("the root key cannot be deleted");
+            for (size_t p = 1; k && p + 1 < parts_.size(); ++p) k = Child(k, parts_[p]);
+            if (k) RemoveChild(k, parts_.back());
             current_ = nullptr;
             return true;
         }
-        Key *k = root;
-        for (const auto &part : parts) k = k->AddSubkey(part, nullptr);
+        for (size_t p = 1; p < parts_.size(); ++p) k = AddChild(k, parts_[p]);
         current_ = k;
         return true;
     }
 
     /* A quoted string starting at line[*pos] == '"'; handles \\ and \". */
-    bool Quoted(const std::string &line, size_t *pos, std::string *out) {
+    bool Quoted(std::string_view line, size_t *pos, std::string *out) {
         out->clear();
         size_t p = *pos + 1;
+        size_t quote = 0;  /* the first quote at or after p */
         while (p < line.size()) {
-            const char c = line[p];
-            if (c == '"') {
+            /* The text up to the next quote or backslash goes over in one piece. */
+            if (quote < p) quote = std::min(line.find('"', p), line.size());
+            const size_t plain = std::min(line.substr(0, quote).find('\\', p), quote);
+            out->append(line.data() + p, plain - p);
+            p = plain;
+            if (p >= line.size()) break;
+            if (line[p] == '"') {
                 *pos = p + 1;
                 return true;
             }
-            if (c == '\\') {
-                if (p + 1 >= line.size()) break;
-                const char n = line[p + 1];
-                if (n != '\\' && n != '"') return Error(std::string("unknown escape \"\\") + n + "\" (write \\\\ for a backslash)");
-                out->push_back(n);
-                p += 2;
-                continue;
-            }
-            out->push_back(c);
-            ++p;
+            if (p + 1 >= line.size()) break;
+            const char n = line[p + 1];
+            if (n != '\\' && n != '"') return Error(std::string("unknown escape \"\\") + n + "\" (write \\\\ for a backslash)");
+            out->push_back(n);
+            p += 2;
         }
         return Error("unterminated string");
     }
 
-    bool ValueLine(const std::string &line) {
+    bool ValueLine(std::string_view line) {
         if (!current_) return Error("a value line outside a key");
         size_t pos = 0;
-        std::string name;
+        name_.clear();
         if (line[0] == '@') {
             pos = 1;
         } else if (line[0] == '"') {
-            if (!Quoted(line, &pos, &name)) return false;
+            if (!Quoted(line, &pos, &name_)) return false;
         } else {
             return Error("a line must be a key \"[...]\", a value \"name\"=... or @=..., or a comment");
         }
@@ -437,17 +581,20 @@ private:
         if (pos >= line.size() || line[pos] != '=') return Error("'=' expected after the value name");
         ++pos;
         while (pos < line.size() && IsBlank(line[pos])) ++pos;
-        const std::string rest = line.substr(pos);
+        const std::string_view rest = line.substr(pos);
         if (rest == "-") {
-            current_->RemoveValue(name);
+            current_->RemoveValue(name_);
             return true;
         }
         if (!rest.empty() && rest[0] == '"') {
             size_t p = 0;
-            std::string text;
-            if (!Quoted(rest, &p, &text)) return false;
+            if (!Quoted(rest, &p, &text_)) return false;
             if (!Trim(rest.substr(p)).empty()) return Error("text after the closing quote");
-            current_->SetValue(name, 1, Utf8ToUtf16Le(text) + std::string(2, '\0'));
+            std::string data;
+            data.reserve(text_.size() * 2 + 2);
+            AppendUtf16Le(&data, text_);
+            data.append(2, '\0');
+            current_->SetValue(name_, 1, std::move(data));
             return true;
         }
         if (StartsWithNoCase(rest, "dword:")) {
@@ -455,7 +602,7 @@ private:
             if (!ParseHex32(Trim(rest.substr(6)), &v)) return Error("dword: needs 1 to 8 hexadecimal digits");
             std::string data(4, '\0');
             for (int k = 0; k < 4; ++k) data[static_cast<size_t>(k)] = static_cast<char>((v >> (8 * k)) & 0xFF);
-            current_->SetValue(name, 4, data);
+            current_->SetValue(name_, 4, std::move(data));
             return true;
         }
         if (StartsWithNoCase(rest, "hex")) {
@@ -463,33 +610,34 @@ private:
             DWORD type = 3;
             if (p < rest.size() && rest[p] == '(') {
                 const size_t close = rest.find(')', p);
-                if (close == std::string::npos || !ParseHex32(rest.substr(p + 1, close - p - 1), &type))
+                if (close == std::string_view::npos || !ParseHex32(rest.substr(p + 1, close - p - 1), &type))
                     return Error("malformed hex(type)");
                 p = close + 1;
             }
             if (p >= rest.size() || rest[p] != ':') return Error("':' expected after hex");
             std::string data;
             if (!HexBytes(rest.substr(p + 1), &data)) return false;
-            current_->SetValue(name, type, data);
+            current_->SetValue(name_, type, std::move(data));
             return true;
         }
         return Error("unknown value data (expected \"text\", dword:, hex: or hex(n):)");
     }
 
-    bool HexBytes(const std::string &list, std::string *data) {
-        const std::string all = Trim(list);
+    bool HexBytes(std::string_view list, std::string *data) {
+        const std::string_view all = Trim(list);
         if (all.empty()) return true;
+        data->reserve(all.size() / 3 + 1);
         size_t start = 0;
         while (start <= all.size()) {
             size_t end = all.find(',', start);
-            if (end == std::string::npos) end = all.size();
-            const std::string item = Trim(all.substr(start, end - start));
+            if (end == std::string_view::npos) end = all.size();
+            const std::string_view item = Trim(all.substr(start, end - start));
             if (item.empty()) {
                 if (end == all.size() && start > 0) break; /* one trailing comma */
                 return Error("empty byte in a hex list");
             }
             if (item.size() > 2 || HexDigit(item[0]) < 0 || (item.size() == 2 && HexDigit(item[1]) < 0))
-                return Error("\"" + item + "\" is not a hexadecimal byte");
+                return Error("\"" + std::string(item) + "\" is not a hexadecimal byte");
             int v = HexDigit(item[0]);
             if (item.size() == 2) v = v * 16 + HexDigit(item[1]);
             data->push_back(static_cast<char>(v));
@@ -502,8 +650,11 @@ private:
     ParseResult *r_;
     Key *current_ = nullptr;
     std::string error_;
+    std::unordered_map<ChildId, Key *, ChildIdHash> index_;
+    std::vector<std::unique_ptr<Key>> removed_;
+    std::vector<std::string_view> parts_;
+    std::string name_, text_;  /* the value line's name and text, reused */
 };
-
 /* ---- Writer ------------------------------------------------------------------------ */
 
 std::string Escape(const std::string &s) {
@@ -583,7 +734,9 @@ ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName)
     ParseResult result;
     result.root = std::make_unique<Key>(rootName);
     Parser parser(rootName, &result);
-    parser.Parse(SplitLines(fileBytes));
+    std::string converted;
+    parser.Parse(SplitLines(HiveText(fileBytes, &converted)));
+    parser.Finish();
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace wa {
@@ -18,14 +19,14 @@ namespace reg {
 
 /* Key and value names (UTF-8) compare without regard to case, as Windows does:
  * ASCII, Latin-1, Greek and Cyrillic letters fold; everything else compares exactly. */
-int CompareNames(const std::string &a, const std::string &b);
-inline bool NamesEqual(const std::string &a, const std::string &b) { return CompareNames(a, b) == 0; }
+int CompareNames(std::string_view a, std::string_view b);
+inline bool NamesEqual(std::string_view a, std::string_view b) { return CompareNames(a, b) == 0; }
 
 /* ---- Text conversions at the registry's boundary ------------------------------ */
 
 /* UTF-8 <-> UTF-16LE bytes (no terminator added or expected). Malformed UTF-8 and
  * lone surrogates become U+FFFD. */
-std::string Utf8ToUtf16Le(const std::string &utf8);
+std::string Utf8ToUtf16Le(std::string_view utf8);
 std::string Utf16LeToUtf8(const std::string &bytes);
 /* WCHAR units <-> UTF-16LE bytes, lossless both ways: a WCHAR above U+FFFF becomes a
  * surrogate pair and a valid pair becomes one WCHAR; lone surrogates pass through. */
@@ -113,8 +114,11 @@ std::shared_ptr<const Snapshot> LoadHive(HiveId id);
  * new text replaces the file through a temporary file and a rename. `change`
  * returns a Windows status; nothing is written unless it returns ERROR_SUCCESS.
  * A hive that does not parse is left alone: ERROR_REGISTRY_CORRUPT, with a
- * message on standard error. */
-LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &change);
+ * message on standard error. `unchanged`, when given, is asked first (under the
+ * lock, on the tree as the file holds it): true means the change would alter
+ * nothing, and ERROR_SUCCESS is returned without copying the tree. */
+LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &change,
+                const std::function<bool(const Key &root)> &unchanged = nullptr);
 
 }  // namespace reg
 }  // namespace wa

@@ -103,17 +103,25 @@ void Remember(const std::string &path, CacheEntry entry) {
     gCache[path] = std::move(entry);
 }
 
-bool ReadAll(int fd, std::string *out) {
+/* Reads the file into *out, straight into room for `sizeHint` bytes (the size
+ * fstat gave) and one more, so a file of that size is read in one piece. */
+bool ReadAll(int fd, size_t sizeHint, std::string *out) {
     ++gFileReads;
-    out->clear();
-    char buf[16384];
+    out->resize(std::max<size_t>(sizeHint + 1, 16384));
+    size_t used = 0;
     for (;;) {
-        const ssize_t n = read(fd, buf, sizeof buf);
+        if (used == out->size()) out->resize(out->size() * 2);
+        const ssize_t n = read(fd, &(*out)[used], out->size() - used);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        out->append(buf, static_cast<size_t>(n));
+        if (n < 0) {
+            out->clear();
+            return false;
+        }
+        if (n == 0) break;
+        used += static_cast<size_t>(n);
     }
+    out->resize(used);
+    return true;
 }
 
 std::shared_ptr<const Snapshot> EmptySnapshot(HiveId id, const std::string &path) {
@@ -145,7 +153,7 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
     /* A change after this moment moves the file's times past the step. */
     const long long readStart = NowNanos();
     std::string bytes;
-    if (!ReadAll(fd, &bytes)) return nullptr;
+    if (!ReadAll(fd, static_cast<size_t>(st.st_size), &bytes)) return nullptr;
     const bool racy = IsRacy(identity, readStart);
     std::lock_guard<std::mutex> lock(gCacheMutex);
     auto it = gCache.find(path);
@@ -213,7 +221,8 @@ std::shared_ptr<const Snapshot> LoadHive(HiveId id) {
     return snap ? snap : EmptySnapshot(id, path);
 }
 
-LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &change) {
+LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &change,
+                const std::function<bool(const Key &root)> &unchanged) {
     if (!EnsureRootSubdir("registry")) return ERROR_CANTWRITE;
     const std::string path = HivePath(id);
     HiveLock lock(path + ".lock");
@@ -230,6 +239,7 @@ LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &
         ReportCorrupt(*current, "the change is refused and the file is left as it is");
         return ERROR_REGISTRY_CORRUPT;
     }
+    if (unchanged && unchanged(*current->root)) return ERROR_SUCCESS;
 
     std::unique_ptr<Key> edited = current->root->Clone();
     bool changed = false;

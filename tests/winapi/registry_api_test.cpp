@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -379,6 +380,7 @@ TEST(RegistryApi, ACorruptHiveIsNeverOverwrittenAndReadsUpToTheBadLine) {
     QueryA(good.get(), "Lost", &rc);
     EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(SetString(good.get(), "New", "x"), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(SetString(good.get(), "Kept", "yes"), ERROR_REGISTRY_CORRUPT) << "even a write that would change nothing";
     Key fresh;
     EXPECT_EQ(Create("SOFTWARE\\Fresh", KEY_ALL_ACCESS, &fresh), ERROR_REGISTRY_CORRUPT);
     EXPECT_EQ(fresh.get(), nullptr);
@@ -498,6 +500,12 @@ TEST(RegistryApi, ASettledHiveIsReadOnceUntilAnotherProcessWritesIt) {
     ASSERT_EQ(SetString(w.get(), "w", "2"), ERROR_SUCCESS);
     for (int i = 0; i < 20; ++i) ASSERT_EQ(query("w"), std::string("2") + '\0');
     EXPECT_EQ(wa_test::HiveFileReads() - start, 1u);
+    /* Setting the bytes a value already holds leaves the file as it is. */
+    struct stat before {}, after {};
+    ASSERT_EQ(stat((root.path() + "/registry/HKLM.reg").c_str(), &before), 0);
+    ASSERT_EQ(SetString(w.get(), "w", "2"), ERROR_SUCCESS);
+    ASSERT_EQ(stat((root.path() + "/registry/HKLM.reg").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
 
     /* Another process's write is read once (once it has settled, as above). */
     const pid_t pid = fork();

@@ -1,10 +1,12 @@
 /* The hive text: what parses to what, which lines are refused, and the exact text
  * written back. */
 #include "winapi/registry_hive.h"
+#include "winapi/wa_private.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -204,6 +206,70 @@ TEST(RegistryHiveWrite, WritesTheLinesAnAdministratorWouldImport) {
     ASSERT_TRUE(back.ok) << back.error;
     EXPECT_EQ(SerializeHive(*back.root, kRoot), wrapped);
     EXPECT_EQ(ValueAt(*back.root, {"Software", "Corvane"}, "Long")->data, big);
+}
+
+/* A file that names many keys out of order, in several spellings, reopens and
+ * deletes them, parses to the tree the same steps give through Key's own
+ * sorted insertion, removal and value setting: same keys, order, spellings,
+ * values and bytes, also for names that fold alike only as code points
+ * (a malformed byte and U+FFFD, U+00FF and U+0178). */
+TEST(RegistryHiveParse, AFileInAnyOrderGivesTheTreeItsStepsBuildOneByOne) {
+    const std::vector<std::string> names = {"Alpha", "alpha", "ALPHA", "Beta", "b", "Key10", "Key9", "Key100",
+                                            "\xc3\xa9t\xc3\xa9", "\xc3\x89T\xc3\x89", "\xfe", "\xef\xbf\xbd",
+                                            "\xc3\xbf", "\xc5\xb8", "\xd0\xba", "\xd0\x9a", "z]"};
+    const std::vector<std::string> texts = {"plain", "a\\b\"c\\", "\xf0\x9f\x98\x80 caf\xc3\xa9 \xff\xc0\xaf end",
+                                            std::string(300, 'x') + "\\" + std::string(40, '"')};
+    std::string file = kHeader;
+    Key expected(kRoot);
+    Key *current = nullptr;
+    unsigned seed = 12345;
+    auto next = [&seed](size_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<size_t>((seed >> 16) % n);
+    };
+    auto escape = [](const std::string &t) {
+        std::string out;
+        for (char c : t) {
+            if (c == '\\' || c == '"') out.push_back('\\');
+            out.push_back(c);
+        }
+        return out;
+    };
+    for (int step = 0; step < 3000; ++step) {
+        std::vector<std::string> path;
+        const size_t depth = 1 + next(3);
+        for (size_t d = 0; d < depth; ++d) path.push_back(names[next(names.size())]);
+        std::string joined = kRoot;
+        for (const auto &p : path) joined += "\\" + p;
+        const size_t what = next(20);
+        if (what == 0) {
+            file += "[-" + joined + "]\n";
+            const std::string last = path.back();
+            path.pop_back();
+            if (Key *parent = expected.Find(path)) parent->RemoveSubkey(last);
+            current = nullptr;
+        } else if (what < 8 || !current) {
+            file += "[" + joined + "]\n";
+            current = &expected;
+            for (const auto &p : path) current = current->AddSubkey(p, nullptr);
+        } else {
+            const std::string name = names[next(names.size())];
+            const std::string text = texts[next(texts.size())];
+            if (what == 8) {
+                file += "\"" + escape(name) + "\"=-\n";
+                current->RemoveValue(name);
+            } else {
+                file += "\"" + escape(name) + "\"=\"" + escape(text) + "\"\n";
+                std::wstring wide;
+                wa::DecodeUtf8Text(text.data(), text.size(), false, &wide);
+                current->SetValue(name, 1, wa::reg::WideToUtf16Le(wide.data(), wide.size()) + std::string(2, '\0'));
+            }
+        }
+    }
+    const auto r = ParseHive(file, kRoot);
+    ASSERT_TRUE(r.ok) << r.errorLine << ": " << r.error;
+    EXPECT_EQ(SerializeHive(*r.root, kRoot), SerializeHive(expected, kRoot));
+    EXPECT_GT(expected.subkeys.size(), 5u) << "the steps must leave a tree to compare";
 }
 
 TEST(RegistryHiveText, ConversionsAtTheBoundary) {
