@@ -29,5 +29,7 @@ find_package(SQLite3 REQUIRED)
 set(ENV{PKG_CONFIG_LIBDIR} "${_vt_saved_pkg_config_libdir}")
 
 # The static libxml2 headers declare their functions without dllimport only
-# when LIBXML_STATIC is defined.
+# when LIBXML_STATIC is defined; its thread support uses the toolchain's pthreads.
+find_package(Threads REQUIRED)
 set_property(TARGET LibXml2::LibXml2 APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS LIBXML_STATIC)
+set_property(TARGET LibXml2::LibXml2 APPEND PROPERTY INTERFACE_LINK_LIBRARIES Threads::Threads)

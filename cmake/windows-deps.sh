@@ -129,5 +129,5 @@ build_sqlite() {
   echo "-- windows-deps: SQLite $version built in $((SECONDS - started)) s"
 }
 
-build_libxml2
-build_sqlite
+# On one line, so that bash has read all of it before it starts building.
+build_libxml2; build_sqlite; exit 0
