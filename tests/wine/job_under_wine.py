@@ -180,7 +180,7 @@ def build_msi(work):
     with open(os.path.join(build, "payload.dat"), "wb") as f:
         f.write(os.urandom(300 * 1024))
     out = os.path.join(build, PACKAGE)
-    subprocess.run(["wixl", "-o", out, os.path.join(SOURCE, "scripts", "demo", "reader_base.wxs")],
+    subprocess.run(["wixl", "-D", "LanguageGroup=1033", "-D", "ProductVersion=10.1.0", "-o", out, os.path.join(SOURCE, "scripts", "demo", "reader_base.wxs")],
                    cwd=build, check=True, capture_output=True)
     return out, os.path.join(build, "payload.dat")
 
