@@ -8,6 +8,8 @@ packages=(
   libcurl4-openssl-dev libssl-dev libicu-dev libxml2-dev libsqlite3-dev
   flex bison
   g++-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  wine wine32:i386 wine64
   libcpp-httplib-dev tinyproxy openssl curl
   msitools wixl libmsi-dev libglib2.0-dev python3
   dpkg-dev tcl
@@ -43,6 +45,12 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+
+# Wine's 32-bit half (wine32:i386) runs the 32-bit Windows programs.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  refresh=1
+fi
 
 if ((${#missing[@]})) || ((refresh)); then
   $SUDO apt-get update -q

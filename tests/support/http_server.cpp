@@ -2,6 +2,11 @@
 #include "support/http_server.h"
 #include "support/scratch_root.h"
 
+#ifdef _WIN32
+/* Windows: no cpp-httplib for the target; the raw socket server runs on Winsock. */
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 /* The same switches the packaged library was built with. */
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_ZLIB_SUPPORT
@@ -17,18 +22,37 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
+
+#ifdef _WIN32
+typedef int socklen_t;
+#define MSG_NOSIGNAL 0
+#define SHUT_WR SD_SEND
+#define poll WSAPoll
+static int CloseSocket(int fd) { return closesocket(static_cast<SOCKET>(fd)); }
+static int ReadSocket(int fd, char *buf, size_t size) { return recv(static_cast<SOCKET>(fd), buf, static_cast<int>(size), 0); }
+static int WriteSocket(int fd, const char *buf, size_t size) { return send(static_cast<SOCKET>(fd), buf, static_cast<int>(size), 0); }
+#else
+static int CloseSocket(int fd) { return close(fd); }
+static ssize_t ReadSocket(int fd, char *buf, size_t size) { return read(fd, buf, size); }
+static ssize_t WriteSocket(int fd, const char *buf, size_t size) { return write(fd, buf, size); }
+#endif
 
 namespace vt_test {
 
 /* ---- Records and canned answers ------------------------------------------------ */
 
 static bool SameText(const std::string &a, const std::string &b) {
-    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
 }
 
 std::string RecordedRequest::Header(const std::string &name) const {
@@ -73,6 +97,7 @@ std::string GeneratedBytes(uint64_t offset, uint64_t length) {
     return out;
 }
 
+#ifndef _WIN32
 /* ---- Self-signed certificate ----------------------------------------------------- */
 
 static bool WriteSelfSignedCertificate(const std::string &certFile, const std::string &keyFile) {
@@ -105,8 +130,22 @@ static bool WriteSelfSignedCertificate(const std::string &certFile, const std::s
     EVP_PKEY_free(key);
     return ok;
 }
+#endif
 
 /* ---- HTTP / HTTPS server ---------------------------------------------------------------- */
+#ifdef _WIN32
+
+struct TestHttpServer::Impl {
+    mutable std::mutex lock;
+    std::map<std::pair<std::string, std::string>, std::function<CannedResponse(const RecordedRequest &)>> handlers;
+    std::vector<RecordedRequest> requests;
+};
+
+TestHttpServer::TestHttpServer(bool tls) : tls_(tls), impl_(new Impl) {}  // never starts: ok() is false
+TestHttpServer::~TestHttpServer() {}
+
+#else
+
 
 using Handler = std::function<CannedResponse(const RecordedRequest &)>;
 
@@ -206,6 +245,9 @@ void TestHttpServer::Impl::Dispatch(const httplib::Request &req, httplib::Respon
 
 TestHttpServer::TestHttpServer(bool tls) : tls_(tls), impl_(new Impl) {
     if (tls) {
+#ifdef _WIN32
+        return;  // no TLS server on Windows: ok() stays false
+#else
         dir_ = MakeTempDir("https");
         certFile_ = dir_ + "/cert.pem";
         const std::string keyFile = dir_ + "/key.pem";
@@ -213,6 +255,7 @@ TestHttpServer::TestHttpServer(bool tls) : tls_(tls), impl_(new Impl) {
         auto ssl = std::make_unique<httplib::SSLServer>(certFile_.c_str(), keyFile.c_str());
         if (!ssl->is_valid()) return;
         impl_->server = std::move(ssl);
+#endif
     } else {
         impl_->server = std::make_unique<httplib::Server>();
     }
@@ -234,6 +277,8 @@ TestHttpServer::~TestHttpServer() {
     if (impl_->server) impl_->server->stop();
     if (impl_->thread.joinable()) impl_->thread.join();
 }
+
+#endif
 
 void TestHttpServer::Serve(const std::string &method, const std::string &path, CannedResponse response) {
     Serve(method, path, [response](const RecordedRequest &) { return response; });
@@ -263,10 +308,21 @@ void TestHttpServer::ClearRequests() {
 /* ---- Raw socket server ------------------------------------------------------------------- */
 
 int ListenLoopback(int *port) {
+#ifdef _WIN32
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started) return -1;
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return -1;
+    const int fd = static_cast<int>(s);
+#else
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return -1;
     int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&one), sizeof(one));
+#endif
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -274,7 +330,7 @@ int ListenLoopback(int *port) {
     socklen_t len = sizeof(addr);
     if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 || listen(fd, 16) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-        close(fd);
+        CloseSocket(fd);
         return -1;
     }
     *port = ntohs(addr.sin_port);
@@ -284,13 +340,41 @@ int ListenLoopback(int *port) {
 int RefusedPort() {
     int port = 0;
     int fd = ListenLoopback(&port);
-    if (fd >= 0) close(fd);
+    if (fd >= 0) CloseSocket(fd);
     return port;
+}
+
+/* A pair of connected descriptors: what is written to [1] wakes a poll on [0]
+ * (a pipe; on Windows, where only sockets can be polled, a loopback connection). */
+static bool MakeWakePair(int fds[2]) {
+#ifdef _WIN32
+    int port = 0;
+    const int listener = ListenLoopback(&port);
+    if (listener < 0) return false;
+    const SOCKET writer = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<u_short>(port));
+    bool ok = writer != INVALID_SOCKET && connect(writer, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    const SOCKET reader = ok ? accept(static_cast<SOCKET>(listener), nullptr, nullptr) : INVALID_SOCKET;
+    ok = ok && reader != INVALID_SOCKET;
+    CloseSocket(listener);
+    if (!ok) {
+        if (writer != INVALID_SOCKET) closesocket(writer);
+        return false;
+    }
+    fds[0] = static_cast<int>(reader);
+    fds[1] = static_cast<int>(writer);
+    return true;
+#else
+    return pipe(fds) == 0;
+#endif
 }
 
 RawSocketServer::RawSocketServer(std::string reply, bool holdOpen)
     : reply_(std::move(reply)), holdOpen_(holdOpen) {
-    if (pipe(wakePipe_) != 0) return;
+    if (!MakeWakePair(wakePipe_)) return;
     listenFd_ = ListenLoopback(&port_);
     if (listenFd_ < 0) {
         port_ = 0;
@@ -302,14 +386,14 @@ RawSocketServer::RawSocketServer(std::string reply, bool holdOpen)
 RawSocketServer::~RawSocketServer() {
     if (wakePipe_[1] >= 0) {
         char c = 'x';
-        (void)!write(wakePipe_[1], &c, 1);
+        (void)!WriteSocket(wakePipe_[1], &c, 1);
     }
     if (acceptor_.joinable()) acceptor_.join();
     for (std::thread &t : workers_)
         if (t.joinable()) t.join();
-    if (listenFd_ >= 0) close(listenFd_);
-    if (wakePipe_[0] >= 0) close(wakePipe_[0]);
-    if (wakePipe_[1] >= 0) close(wakePipe_[1]);
+    if (listenFd_ >= 0) CloseSocket(listenFd_);
+    if (wakePipe_[0] >= 0) CloseSocket(wakePipe_[0]);
+    if (wakePipe_[1] >= 0) CloseSocket(wakePipe_[1]);
 }
 
 void RawSocketServer::Run() {
@@ -318,8 +402,9 @@ void RawSocketServer::Run() {
         if (poll(fds, 2, -1) < 0) continue;
         if (fds[1].revents) return;
         if (!(fds[0].revents & POLLIN)) continue;
-        int fd = accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) continue;
+        const auto accepted = accept(listenFd_, nullptr, nullptr);
+        if (static_cast<int>(accepted) < 0) continue;
+        const int fd = static_cast<int>(accepted);
         ++connections_;
         workers_.emplace_back([this, fd] { Handle(fd); });
     }
@@ -338,7 +423,7 @@ void RawSocketServer::Handle(int fd) {
     char buf[4096];
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
         if (!WaitReadable(fd, wakePipe_[0], 5000)) break;
-        ssize_t n = read(fd, buf, sizeof(buf));
+        const auto n = ReadSocket(fd, buf, sizeof(buf));
         if (n <= 0) break;
         head.append(buf, static_cast<size_t>(n));
     }
@@ -349,7 +434,7 @@ void RawSocketServer::Handle(int fd) {
     if (reply_ != kStall) {
         size_t sent = 0;
         while (sent < reply_.size()) {
-            ssize_t n = send(fd, reply_.data() + sent, reply_.size() - sent, MSG_NOSIGNAL);
+            const auto n = send(fd, reply_.data() + sent, static_cast<int>(reply_.size() - sent), MSG_NOSIGNAL);
             if (n <= 0) break;
             sent += static_cast<size_t>(n);
         }
@@ -359,9 +444,9 @@ void RawSocketServer::Handle(int fd) {
      * unread request bytes never turn the close into a reset. */
     const bool stall = holdOpen_ || reply_ == kStall;
     while (WaitReadable(fd, wakePipe_[0], stall ? -1 : 2000)) {
-        if (read(fd, buf, sizeof(buf)) <= 0) break;
+        if (ReadSocket(fd, buf, sizeof(buf)) <= 0) break;
     }
-    close(fd);
+    CloseSocket(fd);
 }
 
 std::vector<std::string> RawSocketServer::Requests() const {

@@ -3,6 +3,20 @@
 #include "support/http_server.h"
 #include "support/scratch_root.h"
 
+#ifdef _WIN32
+
+namespace vt_test {
+
+/* The proxy is a host program: the Windows test programs go without it. */
+bool TinyProxy::Available() { return false; }
+TinyProxy::TinyProxy(const Options &) {}
+TinyProxy::~TinyProxy() {}
+std::string TinyProxy::log() const { return ""; }
+
+}  // namespace vt_test
+
+#else
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -110,3 +124,5 @@ std::string TinyProxy::log() const {
 }
 
 }  // namespace vt_test
+
+#endif

@@ -5,23 +5,325 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
-#include <sys/stat.h>
+#include <thread>
+
+#ifdef _WIN32
+#include "winapi/winapi.h"
+#else
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
 
 namespace vt_test {
 
 namespace {
 
 void RemoveTree(const std::string &path) {
-    std::string cmd = "rm -rf '" + path + "'";
-    if (std::system(cmd.c_str()) != 0) {
-        // Leaving a scratch folder behind is harmless.
-    }
+    std::error_code ignored;
+    fs::remove_all(fs::u8path(path), ignored);  // leaving a scratch folder behind is harmless
 }
+
+void SetEnv(const char *name, const char *value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+#endif
+}
+
+std::string TempBase() {
+#ifdef _WIN32
+    /* The machine's own temporary folder: a host path means nothing to a Windows program. */
+    char buf[MAX_PATH + 1] = {};
+    DWORD n = GetTempPathA(sizeof buf, buf);
+    std::string dir = n > 0 && n < sizeof buf ? std::string(buf, n) : std::string("C:\\Windows\\Temp\\");
+    if (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
+    return dir + "\\vt-tests";
+#else
+    const char *base = std::getenv("VT_TEST_TMP");
+    return base && *base ? base : "/tmp";
+#endif
+}
+
+#ifdef _WIN32
+/* Keys a test wrote through WriteHive or made below these parents are removed again
+ * when its ScratchRoot ends, so each test starts from the machine the suite began with. */
+const char *const kWatchedParents[] = {"SOFTWARE", "SOFTWARE\\Wow6432Node", "SOFTWARE\\Classes\\Installer\\Products",
+                                       "SYSTEM\\CurrentControlSet\\Control"};
+
+std::vector<std::string> Subkeys(HKEY root, const std::string &path, REGSAM view) {
+    std::vector<std::string> names;
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return names;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD len = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.push_back(path + "\\" + name);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+std::vector<std::string> WatchedKeys() {
+    std::vector<std::string> all;
+    for (const char *parent : kWatchedParents) {
+        for (const std::string &k : Subkeys(HKEY_LOCAL_MACHINE, parent, KEY_WOW64_64KEY)) all.push_back("64:" + k);
+        for (const std::string &k : Subkeys(HKEY_LOCAL_MACHINE, parent, KEY_WOW64_32KEY)) all.push_back("32:" + k);
+    }
+    return all;
+}
+
+void DeleteKey(const std::string &viewAndPath) {
+    const REGSAM view = viewAndPath.compare(0, 3, "64:") == 0 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    const std::string path = viewAndPath.substr(3);
+    const size_t slash = path.rfind('\\');
+    HKEY parent;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | view, &parent) !=
+        ERROR_SUCCESS)
+        return;
+    HKEY key;
+    if (RegOpenKeyExA(parent, path.substr(slash + 1).c_str(), 0, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
+        SHDeleteKeyA(key, "");
+        RegCloseKey(key);
+    }
+    RegDeleteKeyExA(parent, path.substr(slash + 1).c_str(), view, 0);
+    RegCloseKey(parent);
+}
+
+/* The "[HKEY_LOCAL_MACHINE\...]" sections of a .reg text. */
+std::vector<std::string> Sections(const std::string &text) {
+    std::vector<std::string> keys;
+    std::istringstream in(text);
+    std::string line;
+    const std::string prefix = "[HKEY_LOCAL_MACHINE\\";
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.compare(0, prefix.size(), prefix) == 0 && line.back() == ']')
+            keys.push_back(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+    }
+    return keys;
+}
+#endif
+
+}  // namespace
+
+std::string MakeTempDir(const std::string &prefix) {
+    static std::mt19937_64 random{std::random_device{}() ^
+                                  static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+    const std::string base = TempBase();
+    MakeDirs(base);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06llx", static_cast<unsigned long long>(random() & 0xFFFFFF));
+#ifdef _WIN32
+        const std::string dir = base + "\\" + prefix + suffix;
+#else
+        const std::string dir = base + "/" + prefix + suffix;
+#endif
+        std::error_code error;
+        if (fs::create_directory(fs::u8path(dir), error) && !error) return dir;
+    }
+    ADD_FAILURE() << "could not make a temporary folder under " << base;
+    return base;
+}
+
+ScratchRoot::ScratchRoot() {
+    path_ = MakeTempDir("root.");
+    if (const char *old = std::getenv("WINAPI_ROOT")) {
+        saved_ = old;
+        hadSaved_ = true;
+    }
+    SetEnv("WINAPI_ROOT", path_.c_str());
+#ifdef _WIN32
+    keysBefore_ = WatchedKeys();
+#endif
+}
+
+ScratchRoot::~ScratchRoot() {
+    SetEnv("WINAPI_ROOT", hadSaved_ ? saved_.c_str() : nullptr);
+#ifdef _WIN32
+    for (const std::string &k : WatchedKeys()) {
+        bool old = false;
+        for (const std::string &b : keysBefore_) old = old || _stricmp(b.c_str(), k.c_str()) == 0;
+        if (!old) DeleteKey(k);
+    }
+    for (const std::string &section : written_) {
+        DeleteKey("64:" + section);
+        DeleteKey("32:" + section);
+    }
+    for (const std::string &p : created_) RemoveTree(p);
+#endif
+    if (!std::getenv("VT_KEEP_ROOTS")) RemoveTree(path_);
+}
+
+void ScratchRoot::WriteHive(const std::string &body) const {
+#ifdef _WIN32
+    /* The machine's registry: what an earlier WriteHive of this root wrote goes first, as
+     * the stand-in's hive file is replaced whole; the text is then imported with reg.exe. */
+    for (const std::string &section : written_) {
+        DeleteKey("64:" + section);
+        DeleteKey("32:" + section);
+    }
+    const std::vector<std::string> sections = Sections(body);
+    written_.insert(written_.end(), sections.begin(), sections.end());
+    const std::string file = path_ + "\\import.reg";
+    WriteWholeFile(file, "Windows Registry Editor Version 5.00\r\n\r\n" + body);
+    ProcessResult r = RunProgram("C:\\windows\\system32\\reg.exe", {"import", file});
+    if (r.exitCode != 0) ADD_FAILURE() << "reg import failed (" << r.exitCode << "): " << r.err << r.out;
+#else
+    MakeDirs(path_ + "/registry");
+    WriteWholeFile(path_ + "/registry/HKLM.reg", "Windows Registry Editor Version 5.00\n\n" + body);
+#endif
+}
+
+std::string ScratchRoot::ReadHive() const { return ReadWholeFile(path_ + "/registry/HKLM.reg"); }
+
+std::string ScratchRoot::Host(const std::string &windowsPath) const {
+#ifdef _WIN32
+    /* The machine's own path; what the test makes there is removed with the root. */
+    if (!PathExists(windowsPath)) created_.push_back(windowsPath);
+    return windowsPath;
+#else
+    // Only the plain "X:\a\b" form; tests use exact letter case.
+    if (windowsPath.size() < 2 || windowsPath[1] != ':') return windowsPath;
+    std::string out = path_ + "/drive_";
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0])));
+    for (size_t i = 2; i < windowsPath.size(); ++i) out += windowsPath[i] == '\\' ? '/' : windowsPath[i];
+    return out;
+#endif
+}
+
+std::string ReadWholeFile(const std::string &path) {
+    std::ifstream in(fs::u8path(path), std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteWholeFile(const std::string &path, const std::string &text) {
+    std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool PathExists(const std::string &path) {
+    std::error_code error;
+    return fs::exists(fs::u8path(path), error);
+}
+
+void MakeDirs(const std::string &path) {
+    std::error_code ignored;
+    fs::create_directories(fs::u8path(path), ignored);
+}
+
+#ifdef _WIN32
+
+namespace {
+
+/* One argument quoted by the rules CommandLineToArgvW and the C runtime read back. */
+std::string QuoteArgument(const std::string &arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, '\\');
+    return out + "\"";
+}
+
+std::string ReadPipe(HANDLE pipe) {
+    std::string out;
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
+    return out;
+}
+
+}  // namespace
+
+ProcessResult RunProgram(const std::string &program, const std::vector<std::string> &args,
+                         const std::vector<std::string> &extraEnv) {
+    ProcessResult result;
+    std::string commandLine = QuoteArgument(program);
+    for (const auto &a : args) commandLine += " " + QuoteArgument(a);
+
+    /* The environment block: ours with the extra entries replacing same-named ones. */
+    std::vector<std::string> entries = extraEnv;
+    if (LPCH block = GetEnvironmentStringsA()) {
+        for (const char *p = block; *p; p += std::strlen(p) + 1) {
+            const std::string entry = p;
+            const std::string name = entry.substr(0, entry.find('=', 1) + 1);
+            bool replaced = false;
+            for (const auto &e : extraEnv) replaced = replaced || _strnicmp(e.c_str(), name.c_str(), name.size()) == 0;
+            if (!replaced) entries.push_back(entry);
+        }
+        FreeEnvironmentStringsA(block);
+    }
+    std::string environment;
+    for (const auto &e : entries) environment += e + '\0';
+    environment += '\0';
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+        ADD_FAILURE() << "CreatePipe failed";
+        return result;
+    }
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = outWrite;
+    si.hStdError = errWrite;
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back('\0');
+    const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, environment.data(), nullptr,
+                                        &si, &pi);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (!started) {
+        ADD_FAILURE() << "CreateProcessA failed for " << commandLine << ": " << GetLastError();
+        CloseHandle(outRead);
+        CloseHandle(errRead);
+        return result;
+    }
+    std::thread errReader([&] { result.err = ReadPipe(errRead); });
+    result.out = ReadPipe(outRead);
+    errReader.join();
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    result.exitCode = static_cast<int>(code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    return result;
+}
+
+#else
+
+namespace {
 
 std::string ReadFd(int fd) {
     std::string out;
@@ -36,80 +338,6 @@ std::string ReadFd(int fd) {
 }
 
 }  // namespace
-
-std::string MakeTempDir(const std::string &prefix) {
-    const char *base = std::getenv("VT_TEST_TMP");
-    std::string dir = base && *base ? base : "/tmp";
-    MakeDirs(dir);
-    std::string templ = dir + "/" + prefix + "XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        ADD_FAILURE() << "mkdtemp failed for " << templ << ": " << std::strerror(errno);
-        return templ;
-    }
-    return buf.data();
-}
-
-ScratchRoot::ScratchRoot() {
-    path_ = MakeTempDir("root.");
-    if (const char *old = std::getenv("WINAPI_ROOT")) {
-        saved_ = old;
-        hadSaved_ = true;
-    }
-    setenv("WINAPI_ROOT", path_.c_str(), 1);
-}
-
-ScratchRoot::~ScratchRoot() {
-    if (hadSaved_)
-        setenv("WINAPI_ROOT", saved_.c_str(), 1);
-    else
-        unsetenv("WINAPI_ROOT");
-    if (!std::getenv("VT_KEEP_ROOTS")) RemoveTree(path_);
-}
-
-void ScratchRoot::WriteHive(const std::string &body) const {
-    MakeDirs(path_ + "/registry");
-    WriteWholeFile(path_ + "/registry/HKLM.reg", "Windows Registry Editor Version 5.00\n\n" + body);
-}
-
-std::string ScratchRoot::ReadHive() const { return ReadWholeFile(path_ + "/registry/HKLM.reg"); }
-
-std::string ScratchRoot::Host(const std::string &windowsPath) const {
-    // Only the plain "X:\a\b" form; tests use exact letter case.
-    if (windowsPath.size() < 2 || windowsPath[1] != ':') return windowsPath;
-    std::string out = path_ + "/drive_";
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0])));
-    for (size_t i = 2; i < windowsPath.size(); ++i) out += windowsPath[i] == '\\' ? '/' : windowsPath[i];
-    return out;
-}
-
-std::string ReadWholeFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteWholeFile(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-bool PathExists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-void MakeDirs(const std::string &path) {
-    std::string cur;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || (path[i] == '/' && i > 0)) {
-            cur = path.substr(0, i);
-            mkdir(cur.c_str(), 0777);
-        }
-    }
-}
 
 ProcessResult RunProgram(const std::string &program, const std::vector<std::string> &args,
                          const std::vector<std::string> &extraEnv) {
@@ -181,5 +409,7 @@ int WaitProgram(int pid) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+#endif
 
 }  // namespace vt_test

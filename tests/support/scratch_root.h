@@ -16,17 +16,25 @@ public:
     ScratchRoot &operator=(const ScratchRoot &) = delete;
 
     const std::string &path() const { return path_; }
-    /* Writes <root>/registry/HKLM.reg: the header line is added in front of `body`. */
+    /* Writes <root>/registry/HKLM.reg: the header line is added in front of `body`.
+     * On Windows the text is imported into the machine's registry instead. */
     void WriteHive(const std::string &body) const;
     /* The hive file's text ("" when absent). */
     std::string ReadHive() const;
-    /* Host path of a Windows path "C:\..." under this root. */
+    /* Host path of a Windows path "C:\..." under this root (on Windows the path itself). */
     std::string Host(const std::string &windowsPath) const;
 
 private:
     std::string path_;
     std::string saved_;
     bool hadSaved_ = false;
+#ifdef _WIN32
+    /* On Windows the root stands for the machine itself: what a test adds to its
+     * registry and folders is taken away again when the root ends. */
+    std::vector<std::string> keysBefore_;
+    mutable std::vector<std::string> written_;
+    mutable std::vector<std::string> created_;
+#endif
 };
 
 std::string ReadWholeFile(const std::string &path);

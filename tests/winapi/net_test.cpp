@@ -8,7 +8,9 @@
 
 #include <stdlib.h>
 #include <string.h>
+#ifndef _WIN32
 #include <sys/utsname.h>
+#endif
 
 #include <vector>
 
@@ -36,11 +38,14 @@ TEST(NetTest, HostNameNeedsWinsockAndEnoughRoom) {
     EXPECT_EQ(WSAEFAULT, WSAGetLastError());
     EXPECT_EQ(0, gethostname(name, 5));
 
+#ifdef WINAPI_STANDIN
+    /* Without a configured name the emulated machine takes the host's. */
     root.WriteHive("");
     struct utsname host;
     ASSERT_EQ(0, uname(&host));
     EXPECT_EQ(0, gethostname(name, sizeof name));
     EXPECT_STREQ(host.nodename, name);
+#endif
 
     EXPECT_EQ(0, WSACleanup());
     EXPECT_EQ(SOCKET_ERROR, WSACleanup());

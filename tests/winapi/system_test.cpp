@@ -146,6 +146,9 @@ TEST(Mutex, NamedMutexIsOpenedAgain) {
 }
 
 TEST(SleepRecorder, RecordsInsteadOfSleepingFromAnyThread) {
+#ifndef WINAPI_STANDIN
+    GTEST_SKIP() << "the sleep recorder is a hook of the stand-in";
+#else
     wa_test::ClearRecordedSleeps();
     wa_test::RecordSleeps(true);
     Sleep(600000); /* ten minutes: returns at once while recording */
@@ -164,6 +167,7 @@ TEST(SleepRecorder, RecordsInsteadOfSleepingFromAnyThread) {
     EXPECT_EQ(wa_test::RecordedSleeps().size(), 403u);
     wa_test::ClearRecordedSleeps();
     EXPECT_TRUE(wa_test::RecordedSleeps().empty());
+#endif
 }
 
 /* Whole-program tests shorten pauses through the scale that shortens process
