@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <unordered_map>
 
 namespace wa {
@@ -228,7 +229,316 @@ std::string Utf16LeToAnsi(const std::string &bytes) {
     return out;
 }
 
+
+/* ---- Reading .reg text ------------------------------------------------------------ */
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b])) ++b;
+    while (e > b && IsBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+/* 1 to 8 hexadecimal digits and nothing else. */
+bool ParseHex32(std::string_view digits, uint32_t *value) {
+    if (digits.empty() || digits.size() > 8) return false;
+    uint32_t v = 0;
+    for (char c : digits) {
+        const int d = HexDigit(c);
+        if (d < 0) return false;
+        v = (v << 4) | static_cast<uint32_t>(d);
+    }
+    *value = v;
+    return true;
+}
+
+/* `prefix` is lower case. */
+bool StartsWithNoCase(std::string_view s, const char *prefix) {
+    for (size_t k = 0; prefix[k]; ++k) {
+        if (k >= s.size()) return false;
+        char c = s[k];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != prefix[k]) return false;
+    }
+    return true;
+}
+
+/* The logical lines of .reg text: blank lines and comments are skipped, and a
+ * value line ending in a backslash goes on in the lines after it (long hex lists). */
+class LineReader {
+public:
+    explicit LineReader(std::string_view text) : text_(text) {}
+
+    /* The next logical line, trimmed; *start is where its first line begins in the
+     * text and *number is that line's number (1-based). False at the end. */
+    bool Next(std::string_view *logical, size_t *start, int *number) {
+        while (!done_) {
+            *start = pos_;
+            *number = number_ + 1;
+            std::string_view line = Trim(RawLine());
+            if (line.empty() || line[0] == ';') continue;
+            if (line[0] != '[' && line.back() == '\\' && !done_) {
+                joined_.assign(line.data(), line.size());
+                while (!joined_.empty() && joined_.back() == '\\' && !done_) {
+                    joined_.pop_back();
+                    const std::string_view next = Trim(RawLine());
+                    joined_.append(next.data(), next.size());
+                }
+                line = joined_;
+            }
+            *logical = line;
+            return true;
+        }
+        return false;
+    }
+
+    /* Where the line after the last one returned begins. */
+    size_t Position() const { return pos_; }
+
+private:
+    /* The next line without its line end (text without a final line end still
+     * has a last, possibly empty, line). */
+    std::string_view RawLine() {
+        const size_t end = text_.find('\n', pos_);
+        std::string_view line;
+        if (end == std::string_view::npos) {
+            line = text_.substr(pos_);
+            pos_ = text_.size();
+            done_ = true;
+        } else {
+            line = text_.substr(pos_, end - pos_);
+            pos_ = end + 1;
+        }
+        ++number_;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return line;
+    }
+
+    std::string_view text_;
+    size_t pos_ = 0;
+    int number_ = 0;
+    bool done_ = false;
+    std::string joined_;
+};
+
+Value *FindIn(std::vector<Value> &list, std::string_view n) {
+    for (auto &v : list)
+        if (NamesEqual(v.name, n)) return &v;
+    return nullptr;
+}
+
+void SetIn(std::vector<Value> *list, std::string_view n, DWORD type, std::string data) {
+    if (Value *v = FindIn(*list, n)) {
+        v->type = type;
+        v->data = std::move(data);
+        return;
+    }
+    list->push_back(Value{std::string(n), type, std::move(data)});
+}
+
+bool RemoveIn(std::vector<Value> *list, std::string_view n) {
+    Value *v = FindIn(*list, n);
+    if (!v) return false;
+    list->erase(list->begin() + (v - list->data()));
+    return true;
+}
+
+/* One value line, "name"=data or @=data: checked, and applied to a key's values
+ * when a list is given. */
+class ValueLineParser {
+public:
+    const std::string &error() const { return error_; }
+
+    bool Parse(std::string_view line, std::vector<Value> *into) {
+        size_t pos = 0;
+        name_.clear();
+        if (line[0] == '@') {
+            pos = 1;
+        } else if (line[0] == '"') {
+            if (!Quoted(line, &pos, into ? &name_ : nullptr)) return false;
+        } else {
+            return Error("a line must be a key \"[...]\", a value \"name\"=... or @=..., or a comment");
+        }
+        while (pos < line.size() && IsBlank(line[pos])) ++pos;
+        if (pos >= line.size() || line[pos] != '=') return Error("'=' expected after the value name");
+        ++pos;
+        while (pos < line.size() && IsBlank(line[pos])) ++pos;
+        const std::string_view rest = line.substr(pos);
+        if (rest == "-") {
+            if (into) RemoveIn(into, name_);
+            return true;
+        }
+        if (!rest.empty() && rest[0] == '"') {
+            size_t p = 0;
+            if (!Quoted(rest, &p, into ? &text_ : nullptr)) return false;
+            if (!Trim(rest.substr(p)).empty()) return Error("text after the closing quote");
+            if (into) {
+                std::string data;
+                data.reserve(text_.size() * 2 + 2);
+                AppendUtf16Le(&data, text_);
+                data.append(2, '\0');
+                SetIn(into, name_, 1, std::move(data));
+            }
+            return true;
+        }
+        if (StartsWithNoCase(rest, "dword:")) {
+            uint32_t v = 0;
+            if (!ParseHex32(Trim(rest.substr(6)), &v)) return Error("dword: needs 1 to 8 hexadecimal digits");
+            if (into) {
+                std::string data(4, '\0');
+                for (int k = 0; k < 4; ++k) data[static_cast<size_t>(k)] = static_cast<char>((v >> (8 * k)) & 0xFF);
+                SetIn(into, name_, 4, std::move(data));
+            }
+            return true;
+        }
+        if (StartsWithNoCase(rest, "hex")) {
+            size_t p = 3;
+            DWORD type = 3;
+            if (p < rest.size() && rest[p] == '(') {
+                const size_t close = rest.find(')', p);
+                if (close == std::string_view::npos || !ParseHex32(rest.substr(p + 1, close - p - 1), &type))
+                    return Error("malformed hex(type)");
+                p = close + 1;
+            }
+            if (p >= rest.size() || rest[p] != ':') return Error("':' expected after hex");
+            std::string data;
+            if (!HexBytes(rest.substr(p + 1), into ? &data : nullptr)) return false;
+            if (into) SetIn(into, name_, type, std::move(data));
+            return true;
+        }
+        return Error("unknown value data (expected \"text\", dword:, hex: or hex(n):)");
+    }
+
+private:
+    bool Error(const std::string &message) {
+        error_ = message;
+        return false;
+    }
+
+    /* A quoted string starting at line[*pos] == '"'; handles \\ and \". The text
+     * goes to *out when given. */
+    bool Quoted(std::string_view line, size_t *pos, std::string *out) {
+        if (out) out->clear();
+        const char *p = line.data() + *pos + 1;
+        const char *const end = line.data() + line.size();
+        const char *quote = nullptr;  /* the first quote at or after p */
+        while (p < end) {
+            /* The text up to the next quote or backslash goes over in one piece. */
+            if (quote < p) {
+                quote = static_cast<const char *>(memchr(p, '"', static_cast<size_t>(end - p)));
+                if (!quote) quote = end;
+            }
+            const char *plain = static_cast<const char *>(memchr(p, '\\', static_cast<size_t>(quote - p)));
+            if (!plain) plain = quote;
+            if (out) out->append(p, static_cast<size_t>(plain - p));
+            p = plain;
+            if (p == end) break;
+            if (*p == '"') {
+                *pos = static_cast<size_t>(p + 1 - line.data());
+                return true;
+            }
+            if (p + 1 == end) break;
+            const char n = p[1];
+            if (n != '\\' && n != '"') return Error(std::string("unknown escape \"\\") + n + "\" (write \\\\ for a backslash)");
+            if (out) out->push_back(n);
+            p += 2;
+        }
+        return Error("unterminated string");
+    }
+
+    /* Comma-separated hexadecimal bytes, appended to *data when given. */
+    bool HexBytes(std::string_view list, std::string *data) {
+        const std::string_view all = Trim(list);
+        if (all.empty()) return true;
+        if (data) data->reserve(all.size() / 3 + 1);
+        size_t start = 0;
+        while (start <= all.size()) {
+            size_t end = all.find(',', start);
+            if (end == std::string_view::npos) end = all.size();
+            const std::string_view item = Trim(all.substr(start, end - start));
+            if (item.empty()) {
+                if (end == all.size() && start > 0) break; /* one trailing comma */
+                return Error("empty byte in a hex list");
+            }
+            if (item.size() > 2 || HexDigit(item[0]) < 0 || (item.size() == 2 && HexDigit(item[1]) < 0))
+                return Error("\"" + std::string(item) + "\" is not a hexadecimal byte");
+            int v = HexDigit(item[0]);
+            if (item.size() == 2) v = v * 16 + HexDigit(item[1]);
+            if (data) data->push_back(static_cast<char>(v));
+            start = end + 1;
+        }
+        return true;
+    }
+
+    std::string error_;
+    std::string name_, text_;  /* the line's value name and text, reused */
+};
+
+/* Guards the reading of recorded value lines in every tree. */
+std::mutex gValueLinesMutex;
+
+}  // namespace
+
 /* ---- Key tree -------------------------------------------------------------------- */
+
+ValueList::ValueList(const ValueList &other) { *this = other; }
+
+ValueList &ValueList::operator=(const ValueList &other) {
+    if (this == &other) return *this;
+    /* Recorded lines of `other` may be being read by another thread. */
+    std::unique_lock<std::mutex> lock(gValueLinesMutex, std::defer_lock);
+    if (!other.loaded_.load(std::memory_order_acquire)) lock.lock();
+    list_ = other.list_;
+    first_ = other.first_;
+    more_ = other.more_;
+    source_ = other.source_;
+    loaded_.store(other.loaded_.load(std::memory_order_relaxed), std::memory_order_release);
+    return *this;
+}
+
+void ValueList::AddLines(std::string_view text, const std::shared_ptr<const std::string> &source) {
+    if (!source_) {
+        first_ = text;
+        source_ = source;
+    } else {
+        more_.push_back(text);
+    }
+    loaded_.store(false, std::memory_order_release);
+}
+
+const std::vector<Value> &ValueList::Loaded() const {
+    if (loaded_.load(std::memory_order_acquire)) return list_;
+    std::lock_guard<std::mutex> lock(gValueLinesMutex);
+    if (!loaded_.load(std::memory_order_relaxed)) {
+        /* The lines were checked when the hive was parsed. */
+        ValueLineParser parser;
+        auto read = [&parser, this](std::string_view text) {
+            LineReader reader(text);
+            std::string_view line;
+            size_t start = 0;
+            int number = 0;
+            while (reader.Next(&line, &start, &number)) parser.Parse(line, &list_);
+        };
+        read(first_);
+        for (const std::string_view text : more_) read(text);
+        first_ = std::string_view();
+        std::vector<std::string_view>().swap(more_);
+        source_.reset();
+        loaded_.store(true, std::memory_order_release);
+    }
+    return list_;
+}
 
 std::unique_ptr<Key> Key::Clone() const {
     auto copy = std::make_unique<Key>(name);
@@ -272,25 +582,10 @@ const Value *Key::FindValue(const std::string &n) const {
 }
 
 void Key::SetValue(const std::string &n, DWORD type, std::string data) {
-    for (auto &v : values) {
-        if (NamesEqual(v.name, n)) {
-            v.type = type;
-            v.data = std::move(data);
-            return;
-        }
-    }
-    values.push_back(Value{n, type, std::move(data)});
+    SetIn(&values.Mutable(), n, type, std::move(data));
 }
 
-bool Key::RemoveValue(const std::string &n) {
-    for (auto it = values.begin(); it != values.end(); ++it) {
-        if (NamesEqual(it->name, n)) {
-            values.erase(it);
-            return true;
-        }
-    }
-    return false;
-}
+bool Key::RemoveValue(const std::string &n) { return RemoveIn(&values.Mutable(), n); }
 
 const Key *Key::Find(const std::vector<std::string> &path) const {
     const Key *k = this;
@@ -337,73 +632,21 @@ bool SplitKeyPath(const std::string &path, std::vector<std::string> *parts) {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-/* 1 to 8 hexadecimal digits and nothing else. */
-bool ParseHex32(std::string_view digits, uint32_t *value) {
-    if (digits.empty() || digits.size() > 8) return false;
-    uint32_t v = 0;
-    for (char c : digits) {
-        const int d = HexDigit(c);
-        if (d < 0) return false;
-        v = (v << 4) | static_cast<uint32_t>(d);
+/* The file's text as UTF-8 with what holds it: the file's bytes, or their
+ * conversion when the file is UTF-16. */
+std::string_view HiveText(const std::shared_ptr<const std::string> &fileBytes,
+                          std::shared_ptr<const std::string> *holder) {
+    const std::string &bytes = *fileBytes;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        *holder = std::make_shared<const std::string>(
+            Utf16LeToUtf8(bytes.substr(2, (bytes.size() - 2) & ~static_cast<size_t>(1))));
+        return **holder;
     }
-    *value = v;
-    return true;
-}
-
-/* `prefix` is lower case. */
-bool StartsWithNoCase(std::string_view s, const char *prefix) {
-    for (size_t k = 0; prefix[k]; ++k) {
-        if (k >= s.size()) return false;
-        char c = s[k];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c != prefix[k]) return false;
-    }
-    return true;
-}
-
-/* The file's text as UTF-8: a view of the bytes, or of `converted` when the
- * file is UTF-16. */
-std::string_view HiveText(const std::string &fileBytes, std::string *converted) {
-    if (fileBytes.size() >= 2 && static_cast<unsigned char>(fileBytes[0]) == 0xFF &&
-        static_cast<unsigned char>(fileBytes[1]) == 0xFE) {
-        *converted = Utf16LeToUtf8(fileBytes.substr(2, (fileBytes.size() - 2) & ~static_cast<size_t>(1)));
-        return *converted;
-    }
-    std::string_view text(fileBytes);
-    if (fileBytes.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);
+    *holder = fileBytes;
+    std::string_view text(bytes);
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);
     return text;
-}
-
-/* The text's lines without their line ends; line n is lines[n - 1]. */
-std::vector<std::string_view> SplitLines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
 }
 
 /* A key of the tree being parsed, found by its parent and folded name. */
@@ -419,42 +662,54 @@ struct ChildIdHash {
     }
 };
 
-/* Keys are appended to their parent in the order the file names them and found
+/* Builds the key tree from the section lines; value lines are checked and each
+ * key records where its own lie, to read them when they are first looked at.
+ * Keys are appended to their parent in the order the file names them and found
  * again through an index by folded name; the sibling lists are sorted once at the
  * end (Finish), so a key costs the same wherever it sorts among many siblings. */
 class Parser {
 public:
-    Parser(const std::string &rootName, ParseResult *result) : rootName_(rootName), r_(result) {}
+    Parser(const std::string &rootName, ParseResult *result, std::shared_ptr<const std::string> source)
+        : rootName_(rootName), r_(result), source_(std::move(source)) {}
 
-    bool Parse(const std::vector<std::string_view> &lines) {
-        size_t i = 0;
+    void Parse(std::string_view text) {
+        text_ = text;
+        index_.reserve(text.size() / 256 + 16);
+        LineReader reader(text);
         bool header = false;
-        std::string joined;
-        while (i < lines.size()) {
-            const int number = static_cast<int>(i + 1);
-            std::string_view logical = Trim(lines[i]);
-            ++i;
-            if (logical.empty() || logical[0] == ';') continue;
-            if (logical[0] != '[' && logical.back() == '\\' && i < lines.size()) {
-                /* A trailing backslash continues a value line (long hex lists). */
-                joined.assign(logical.data(), logical.size());
-                while (!joined.empty() && joined.back() == '\\' && i < lines.size()) {
-                    joined.pop_back();
-                    const std::string_view next = Trim(lines[i]);
-                    joined.append(next.data(), next.size());
-                    ++i;
-                }
-                logical = joined;
-            }
+        std::string_view logical;
+        size_t start = 0;
+        int number = 0;
+        while (reader.Next(&logical, &start, &number)) {
             if (!header) {
-                if (logical != kHiveHeader) return Fail(number, "the first line must be \"" + std::string(kHiveHeader) + "\"");
+                if (logical != kHiveHeader) {
+                    Fail(number, "the first line must be \"" + std::string(kHiveHeader) + "\"");
+                    return;
+                }
                 header = true;
                 continue;
             }
-            const bool ok = logical[0] == '[' ? Section(logical) : ValueLine(logical);
-            if (!ok) return Fail(number, error_);
+            if (logical[0] == '[') {
+                CloseLines(start);
+                if (!Section(logical)) {
+                    Fail(number, error_);
+                    return;
+                }
+                linesStart_ = reader.Position();
+                continue;
+            }
+            if (!current_) {
+                Fail(number, "a value line outside a key");
+                return;
+            }
+            if (!values_.Parse(logical, nullptr)) {
+                CloseLines(start);
+                Fail(number, values_.error());
+                return;
+            }
+            sawValue_ = true;
         }
-        return true;
+        CloseLines(text.size());
     }
 
     /* Sorts every sibling list of the tree by CompareNames. */
@@ -473,15 +728,20 @@ public:
     }
 
 private:
-    bool Fail(int number, const std::string &message) {
+    void Fail(int number, const std::string &message) {
         r_->ok = false;
         r_->errorLine = number;
         r_->error = message;
-        return false;
     }
     bool Error(const std::string &message) {
         error_ = message;
         return false;
+    }
+
+    /* The current key's value lines end where `end` begins. */
+    void CloseLines(size_t end) {
+        if (current_ && sawValue_) current_->values.AddLines(text_.substr(linesStart_, end - linesStart_), source_);
+        sawValue_ = false;
     }
 
     /* The sub-key of `parent` named `name`, or null. */
@@ -534,127 +794,43 @@ private:
             for (size_t p = 1; k && p + 1 < parts_.size(); ++p) k = Child(k, parts_[p]);
             if (k) RemoveChild(k, parts_.back());
             current_ = nullptr;
+            chain_.clear();
             return true;
         }
-        for (size_t p = 1; p < parts_.size(); ++p) k = AddChild(k, parts_[p]);
+        /* Sections mostly follow their neighbours: the leading names spelt exactly
+         * as in the section before lead to the same keys. */
+        chain_.resize(std::min(chain_.size(), parts_.size()));
+        size_t p = 1;
+        while (p < chain_.size() && chain_[p].name == parts_[p]) k = chain_[p++].key;
+        chain_.resize(p);
+        for (; p < parts_.size(); ++p) {
+            k = AddChild(k, parts_[p]);
+            chain_.push_back(Link{parts_[p], k});
+        }
         current_ = k;
         return true;
     }
 
-    /* A quoted string starting at line[*pos] == '"'; handles \\ and \". */
-    bool Quoted(std::string_view line, size_t *pos, std::string *out) {
-        out->clear();
-        size_t p = *pos + 1;
-        size_t quote = 0;  /* the first quote at or after p */
-        while (p < line.size()) {
-            /* The text up to the next quote or backslash goes over in one piece. */
-            if (quote < p) quote = std::min(line.find('"', p), line.size());
-            const size_t plain = std::min(line.substr(0, quote).find('\\', p), quote);
-            out->append(line.data() + p, plain - p);
-            p = plain;
-            if (p >= line.size()) break;
-            if (line[p] == '"') {
-                *pos = p + 1;
-                return true;
-            }
-            if (p + 1 >= line.size()) break;
-            const char n = line[p + 1];
-            if (n != '\\' && n != '"') return Error(std::string("unknown escape \"\\") + n + "\" (write \\\\ for a backslash)");
-            out->push_back(n);
-            p += 2;
-        }
-        return Error("unterminated string");
-    }
-
-    bool ValueLine(std::string_view line) {
-        if (!current_) return Error("a value line outside a key");
-        size_t pos = 0;
-        name_.clear();
-        if (line[0] == '@') {
-            pos = 1;
-        } else if (line[0] == '"') {
-            if (!Quoted(line, &pos, &name_)) return false;
-        } else {
-            return Error("a line must be a key \"[...]\", a value \"name\"=... or @=..., or a comment");
-        }
-        while (pos < line.size() && IsBlank(line[pos])) ++pos;
-        if (pos >= line.size() || line[pos] != '=') return Error("'=' expected after the value name");
-        ++pos;
-        while (pos < line.size() && IsBlank(line[pos])) ++pos;
-        const std::string_view rest = line.substr(pos);
-        if (rest == "-") {
-            current_->RemoveValue(name_);
-            return true;
-        }
-        if (!rest.empty() && rest[0] == '"') {
-            size_t p = 0;
-            if (!Quoted(rest, &p, &text_)) return false;
-            if (!Trim(rest.substr(p)).empty()) return Error("text after the closing quote");
-            std::string data;
-            data.reserve(text_.size() * 2 + 2);
-            AppendUtf16Le(&data, text_);
-            data.append(2, '\0');
-            current_->SetValue(name_, 1, std::move(data));
-            return true;
-        }
-        if (StartsWithNoCase(rest, "dword:")) {
-            uint32_t v = 0;
-            if (!ParseHex32(Trim(rest.substr(6)), &v)) return Error("dword: needs 1 to 8 hexadecimal digits");
-            std::string data(4, '\0');
-            for (int k = 0; k < 4; ++k) data[static_cast<size_t>(k)] = static_cast<char>((v >> (8 * k)) & 0xFF);
-            current_->SetValue(name_, 4, std::move(data));
-            return true;
-        }
-        if (StartsWithNoCase(rest, "hex")) {
-            size_t p = 3;
-            DWORD type = 3;
-            if (p < rest.size() && rest[p] == '(') {
-                const size_t close = rest.find(')', p);
-                if (close == std::string_view::npos || !ParseHex32(rest.substr(p + 1, close - p - 1), &type))
-                    return Error("malformed hex(type)");
-                p = close + 1;
-            }
-            if (p >= rest.size() || rest[p] != ':') return Error("':' expected after hex");
-            std::string data;
-            if (!HexBytes(rest.substr(p + 1), &data)) return false;
-            current_->SetValue(name_, type, std::move(data));
-            return true;
-        }
-        return Error("unknown value data (expected \"text\", dword:, hex: or hex(n):)");
-    }
-
-    bool HexBytes(std::string_view list, std::string *data) {
-        const std::string_view all = Trim(list);
-        if (all.empty()) return true;
-        data->reserve(all.size() / 3 + 1);
-        size_t start = 0;
-        while (start <= all.size()) {
-            size_t end = all.find(',', start);
-            if (end == std::string_view::npos) end = all.size();
-            const std::string_view item = Trim(all.substr(start, end - start));
-            if (item.empty()) {
-                if (end == all.size() && start > 0) break; /* one trailing comma */
-                return Error("empty byte in a hex list");
-            }
-            if (item.size() > 2 || HexDigit(item[0]) < 0 || (item.size() == 2 && HexDigit(item[1]) < 0))
-                return Error("\"" + std::string(item) + "\" is not a hexadecimal byte");
-            int v = HexDigit(item[0]);
-            if (item.size() == 2) v = v * 16 + HexDigit(item[1]);
-            data->push_back(static_cast<char>(v));
-            start = end + 1;
-        }
-        return true;
-    }
+    struct Link {
+        std::string_view name;
+        Key *key;
+    };
 
     const std::string rootName_;
     ParseResult *r_;
+    std::shared_ptr<const std::string> source_;
+    std::string_view text_;
     Key *current_ = nullptr;
+    size_t linesStart_ = 0;  /* where the current key's value lines begin */
+    bool sawValue_ = false;  /* a value line since the current key's section */
     std::string error_;
+    ValueLineParser values_;
     std::unordered_map<ChildId, Key *, ChildIdHash> index_;
     std::vector<std::unique_ptr<Key>> removed_;
     std::vector<std::string_view> parts_;
-    std::string name_, text_;  /* the value line's name and text, reused */
+    std::vector<Link> chain_;  /* the keys of the last section's path, root's slot unused */
 };
+
 /* ---- Writer ------------------------------------------------------------------------ */
 
 std::string Escape(const std::string &s) {
@@ -730,14 +906,19 @@ void WriteKey(std::string *out, const Key &k, const std::string &path) {
 
 }  // namespace
 
-ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName) {
+ParseResult ParseHive(const std::shared_ptr<const std::string> &fileBytes, const std::string &rootName) {
     ParseResult result;
     result.root = std::make_unique<Key>(rootName);
-    Parser parser(rootName, &result);
-    std::string converted;
-    parser.Parse(SplitLines(HiveText(fileBytes, &converted)));
+    std::shared_ptr<const std::string> holder;
+    const std::string_view text = HiveText(fileBytes, &holder);
+    Parser parser(rootName, &result, holder);
+    parser.Parse(text);
     parser.Finish();
     return result;
+}
+
+ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName) {
+    return ParseHive(std::make_shared<const std::string>(fileBytes), rootName);
 }
 
 std::string SerializeHive(const Key &root, const std::string &rootName) {

@@ -6,6 +6,7 @@
 #pragma once
 #include "winapi/wa_types.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,9 +45,43 @@ struct Value {
     std::string data;  /* raw bytes as Windows stores them (strings in UTF-16LE) */
 };
 
+/* A key's values in the order they were first set. A parsed key holds only where
+ * its value lines lie in the hive text (checked when the file was parsed) and
+ * reads them the first time its values are looked at, so a hive of many keys
+ * costs a scan of its key lines. Reading is safe from several threads at once;
+ * changing is for a key nobody else sees (a copy being edited). */
+class ValueList {
+public:
+    ValueList() = default;
+    ValueList(const ValueList &other);
+    ValueList &operator=(const ValueList &other);
+
+    const std::vector<Value> &Loaded() const;
+    std::vector<Value> &Mutable() { return const_cast<std::vector<Value> &>(Loaded()); }
+    size_t size() const { return Loaded().size(); }
+    bool empty() const { return Loaded().empty(); }
+    const Value &operator[](size_t i) const { return Loaded()[i]; }
+    std::vector<Value>::const_iterator begin() const { return Loaded().begin(); }
+    std::vector<Value>::const_iterator end() const { return Loaded().end(); }
+
+    /* The parser's: value lines of `text` (a part of *source, already checked)
+     * to be read after those recorded before. */
+    void AddLines(std::string_view text, const std::shared_ptr<const std::string> &source);
+    /* Whether lines are still waiting to be read (for tests). */
+    bool Pending() const { return !loaded_.load(std::memory_order_acquire); }
+
+private:
+    mutable std::vector<Value> list_;
+    mutable std::string_view first_;              /* the first run of lines, */
+    mutable std::vector<std::string_view> more_;  /* those of later sections of the key */
+    mutable std::shared_ptr<const std::string> source_;  /* holds the text they lie in */
+    mutable std::atomic<bool> loaded_{true};
+};
+
 struct Key {
     std::string name;  /* UTF-8, case as created */
-    std::vector<Value> values;                 /* in the order they were first set */
+    ValueList values;
+
     std::vector<std::unique_ptr<Key>> subkeys; /* sorted by CompareNames */
 
     Key() = default;
@@ -80,6 +115,8 @@ struct ParseResult {
  * UTF-8 (with or without a byte-order mark) or UTF-16LE with a byte-order mark.
  * Stops at the first line that does not parse. */
 ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName);
+/* The same for bytes the tree may keep: its keys read their values from them later. */
+ParseResult ParseHive(const std::shared_ptr<const std::string> &fileBytes, const std::string &rootName);
 /* The hive as UTF-8 .reg text that ParseHive reads back to the same tree. */
 std::string SerializeHive(const Key &root, const std::string &rootName);
 

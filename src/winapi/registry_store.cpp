@@ -88,7 +88,7 @@ struct CacheEntry {
     FileIdentity id;
     FdGuard file;       /* the file as parsed, kept open so its inode stays its own */
     bool racy = false;  /* bytes are compared on the next look */
-    std::string bytes;  /* kept only while racy */
+    std::shared_ptr<const std::string> bytes;  /* kept only while racy */
     std::shared_ptr<const Snapshot> snapshot;
 };
 
@@ -152,19 +152,20 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
     }
     /* A change after this moment moves the file's times past the step. */
     const long long readStart = NowNanos();
-    std::string bytes;
-    if (!ReadAll(fd, static_cast<size_t>(st.st_size), &bytes)) return nullptr;
+    auto bytes = std::make_shared<std::string>();
+    if (!ReadAll(fd, static_cast<size_t>(st.st_size), bytes.get())) return nullptr;
     const bool racy = IsRacy(identity, readStart);
     std::lock_guard<std::mutex> lock(gCacheMutex);
     auto it = gCache.find(path);
-    if (it != gCache.end() && it->second.racy && it->second.bytes == bytes) {
+    if (it != gCache.end() && it->second.racy && *it->second.bytes == *bytes) {
         it->second.id = identity;
         it->second.file = Keep(fd);
         it->second.racy = racy;
-        if (!racy) std::string().swap(it->second.bytes);
+        if (!racy) it->second.bytes.reset();
         return it->second.snapshot;
     }
-    ParseResult parsed = ParseHive(bytes, HiveRootName(id));
+    /* The tree reads each key's values from these bytes when they are first asked for. */
+    ParseResult parsed = ParseHive(std::shared_ptr<const std::string>(bytes), HiveRootName(id));
     auto snap = std::make_shared<Snapshot>();
     snap->root = std::shared_ptr<const Key>(std::move(parsed.root));
     snap->path = path;
@@ -172,7 +173,7 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
     snap->errorLine = parsed.errorLine;
     snap->error = parsed.error;
     if (snap->corrupt) ReportCorrupt(*snap, "only the lines before it are read and the file is not written");
-    if (!racy) std::string().swap(bytes);
+    if (!racy) bytes.reset();
     Remember(path, CacheEntry{identity, Keep(fd), racy, std::move(bytes), snap});
     return snap;
 }
@@ -264,7 +265,7 @@ LONG ModifyHive(HiveId id, const std::function<LONG(Key &root, bool *changed)> &
         snap->root = std::shared_ptr<const Key>(std::move(edited));
         snap->path = path;
         std::lock_guard<std::mutex> guard(gCacheMutex);
-        Remember(path, CacheEntry{IdentityOf(st), std::move(writtenFile), false, std::string(), snap});
+        Remember(path, CacheEntry{IdentityOf(st), std::move(writtenFile), false, nullptr, snap});
     }
     return ERROR_SUCCESS;
 }
