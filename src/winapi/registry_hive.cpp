@@ -9,7 +9,6 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <unordered_map>
 
 namespace wa {
 namespace reg {
@@ -160,20 +159,23 @@ void AppendUtf16Le(std::string *out, std::string_view utf8) {
     out->resize(static_cast<size_t>(w - out->data()));
 }
 
-/* A name with its letters folded, so that two names are equal without regard to
- * case exactly when these strings are equal (the parser's look-up key). */
-void FoldName(std::string_view name, std::string *out) {
-    out->clear();
+/* A hash of a name's folded code points: names equal without regard to case
+ * (NamesEqual) hash alike. */
+uint64_t FoldedHash(std::string_view name) {
+    uint64_t h = 0xcbf29ce484222325ULL;
     size_t i = 0;
     while (i < name.size()) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
+        uint32_t cp;
         if (c < 0x80) {
-            out->push_back(static_cast<char>(Fold(c)));
+            cp = Fold(c);
             ++i;
         } else {
-            AppendUtf8(out, Fold(DecodeUtf8(name, &i)));
+            cp = Fold(DecodeUtf8(name, &i));
         }
+        h = (h ^ cp) * 0x100000001b3ULL;
     }
+    return h;
 }
 
 }  // namespace
@@ -507,7 +509,7 @@ ValueList &ValueList::operator=(const ValueList &other) {
     return *this;
 }
 
-void ValueList::AddLines(std::string_view text, const std::shared_ptr<const std::string> &source) {
+void ValueList::AddLines(std::string_view text, const std::shared_ptr<const void> &source) {
     if (!source_) {
         first_ = text;
         source_ = source;
@@ -632,34 +634,91 @@ bool SplitKeyPath(const std::string &path, std::vector<std::string> *parts) {
 
 namespace {
 
-/* The file's text as UTF-8 with what holds it: the file's bytes, or their
- * conversion when the file is UTF-16. */
-std::string_view HiveText(const std::shared_ptr<const std::string> &fileBytes,
-                          std::shared_ptr<const std::string> *holder) {
-    const std::string &bytes = *fileBytes;
+/* The file's text as UTF-8 and what holds it: the file's bytes (held by
+ * `keep`), or their conversion when the file is UTF-16. */
+std::string_view HiveText(std::string_view bytes, std::shared_ptr<const void> keep,
+                          std::shared_ptr<const void> *holder) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        *holder = std::make_shared<const std::string>(
-            Utf16LeToUtf8(bytes.substr(2, (bytes.size() - 2) & ~static_cast<size_t>(1))));
-        return **holder;
+        auto converted = std::make_shared<const std::string>(
+            Utf16LeToUtf8(std::string(bytes.substr(2, (bytes.size() - 2) & ~static_cast<size_t>(1)))));
+        *holder = converted;
+        return *converted;
     }
-    *holder = fileBytes;
-    std::string_view text(bytes);
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);
-    return text;
+    *holder = std::move(keep);
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    return bytes;
 }
 
-/* A key of the tree being parsed, found by its parent and folded name. */
-struct ChildId {
-    const Key *parent;
-    std::string folded;
-    bool operator==(const ChildId &o) const { return parent == o.parent && folded == o.folded; }
-};
+/* The keys of a tree being parsed, found by parent and name without regard to
+ * case: one open-addressed table, no allocation per key. */
+class ChildIndex {
+public:
+    explicit ChildIndex(size_t expected) { slots_.resize(PowerOfTwoAbove(2 * expected + 16)); }
 
-struct ChildIdHash {
-    size_t operator()(const ChildId &id) const {
-        return std::hash<std::string>()(id.folded) * 31 + std::hash<const Key *>()(id.parent);
+    Key *Find(const Key *parent, std::string_view name) const {
+        const uint64_t h = HashOf(parent, name);
+        for (size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            const Slot &s = slots_[i];
+            if (!s.key && !s.removed) return nullptr;
+            if (s.key && s.hash == h && s.parent == parent && NamesEqual(s.key->name, name)) return s.key;
+        }
     }
+
+    /* `child` is not in the index yet. */
+    void Insert(const Key *parent, Key *child) {
+        if (2 * (used_ + 1) > slots_.size()) Rehash(2 * slots_.size());
+        Slot *s = Place(HashOf(parent, child->name));
+        if (!s->removed) ++used_;
+        *s = Slot{HashOf(parent, child->name), parent, child, false};
+    }
+
+    void Erase(const Key *parent, const Key *child) {
+        for (size_t i = HashOf(parent, child->name) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            Slot &s = slots_[i];
+            if (!s.key && !s.removed) return;
+            if (s.key == child) {
+                s = Slot{s.hash, nullptr, nullptr, true};
+                return;
+            }
+        }
+    }
+
+private:
+    struct Slot {
+        uint64_t hash;
+        const Key *parent;
+        Key *key;      /* null: free, or freed by Erase when `removed` */
+        bool removed;  /* look-ups go on past this slot */
+    };
+
+    static size_t PowerOfTwoAbove(size_t n) {
+        size_t p = 1;
+        while (p < n) p <<= 1;
+        return p;
+    }
+    static uint64_t HashOf(const Key *parent, std::string_view name) {
+        return FoldedHash(name) ^ (reinterpret_cast<uintptr_t>(parent) * 0x9E3779B97F4A7C15ULL);
+    }
+    /* The first free or freed slot for `hash`. */
+    Slot *Place(uint64_t hash) {
+        size_t i = hash & (slots_.size() - 1);
+        while (slots_[i].key) i = (i + 1) & (slots_.size() - 1);
+        return &slots_[i];
+    }
+    void Rehash(size_t size) {
+        std::vector<Slot> old(size);
+        old.swap(slots_);
+        used_ = 0;
+        for (const Slot &s : old) {
+            if (!s.key) continue;
+            *Place(s.hash) = s;
+            ++used_;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    size_t used_ = 0;  /* slots holding a key or freed by Erase */
 };
 
 /* Builds the key tree from the section lines; value lines are checked and each
@@ -669,12 +728,12 @@ struct ChildIdHash {
  * end (Finish), so a key costs the same wherever it sorts among many siblings. */
 class Parser {
 public:
-    Parser(const std::string &rootName, ParseResult *result, std::shared_ptr<const std::string> source)
+    Parser(const std::string &rootName, ParseResult *result, std::shared_ptr<const void> source)
         : rootName_(rootName), r_(result), source_(std::move(source)) {}
 
     void Parse(std::string_view text) {
         text_ = text;
-        index_.reserve(text.size() / 256 + 16);
+        index_ = ChildIndex(text.size() / 256);
         LineReader reader(text);
         bool header = false;
         std::string_view logical;
@@ -745,33 +804,22 @@ private:
     }
 
     /* The sub-key of `parent` named `name`, or null. */
-    Key *Child(const Key *parent, std::string_view name) {
-        ChildId id{parent, std::string()};
-        FoldName(name, &id.folded);
-        auto it = index_.find(id);
-        return it == index_.end() ? nullptr : it->second;
-    }
+    Key *Child(const Key *parent, std::string_view name) { return index_.Find(parent, name); }
 
     Key *AddChild(Key *parent, std::string_view name) {
-        ChildId id{parent, std::string()};
-        FoldName(name, &id.folded);
-        auto it = index_.find(id);
-        if (it != index_.end()) return it->second;
+        if (Key *k = index_.Find(parent, name)) return k;
         parent->subkeys.push_back(std::make_unique<Key>(std::string(name)));
         Key *k = parent->subkeys.back().get();
-        index_.emplace(std::move(id), k);
+        index_.Insert(parent, k);
         return k;
     }
 
     /* A deleted key is kept until the parse ends, so that no new key takes its
      * address while the index still holds its sub-keys. */
     void RemoveChild(Key *parent, std::string_view name) {
-        ChildId id{parent, std::string()};
-        FoldName(name, &id.folded);
-        auto it = index_.find(id);
-        if (it == index_.end()) return;
-        const Key *victim = it->second;
-        index_.erase(it);
+        const Key *victim = index_.Find(parent, name);
+        if (!victim) return;
+        index_.Erase(parent, victim);
         auto pos = std::find_if(parent->subkeys.begin(), parent->subkeys.end(),
                                 [victim](const std::unique_ptr<Key> &k) { return k.get() == victim; });
         removed_.push_back(std::move(*pos));
@@ -787,7 +835,7 @@ private:
         if (remove) path.remove_prefix(1);
         if (!SplitKeyPathView(path, &parts_) || parts_.empty())
             return Error("malformed key path \"" + std::string(path) + "\"");
-        if (!NamesEqual(parts_[0], rootName_)) return Error("key outside " + rootName_ + ": \"" + std::string(path) + "\"");
+        if (parts_[0] != rootName_ && !NamesEqual(parts_[0], rootName_)) return Error("key outside " + rootName_ + ": \"" + std::string(path) + "\"");
         Key *k = r_->root.get();
         if (remove) {
             if (parts_.size() == 1) return Error("the root key cannot be deleted");
@@ -818,14 +866,14 @@ private:
 
     const std::string rootName_;
     ParseResult *r_;
-    std::shared_ptr<const std::string> source_;
+    std::shared_ptr<const void> source_;
     std::string_view text_;
     Key *current_ = nullptr;
     size_t linesStart_ = 0;  /* where the current key's value lines begin */
     bool sawValue_ = false;  /* a value line since the current key's section */
     std::string error_;
     ValueLineParser values_;
-    std::unordered_map<ChildId, Key *, ChildIdHash> index_;
+    ChildIndex index_{0};
     std::vector<std::unique_ptr<Key>> removed_;
     std::vector<std::string_view> parts_;
     std::vector<Link> chain_;  /* the keys of the last section's path, root's slot unused */
@@ -906,11 +954,11 @@ void WriteKey(std::string *out, const Key &k, const std::string &path) {
 
 }  // namespace
 
-ParseResult ParseHive(const std::shared_ptr<const std::string> &fileBytes, const std::string &rootName) {
+ParseResult ParseHive(std::string_view fileBytes, std::shared_ptr<const void> keep, const std::string &rootName) {
     ParseResult result;
     result.root = std::make_unique<Key>(rootName);
-    std::shared_ptr<const std::string> holder;
-    const std::string_view text = HiveText(fileBytes, &holder);
+    std::shared_ptr<const void> holder;
+    const std::string_view text = HiveText(fileBytes, std::move(keep), &holder);
     Parser parser(rootName, &result, holder);
     parser.Parse(text);
     parser.Finish();
@@ -918,7 +966,8 @@ ParseResult ParseHive(const std::shared_ptr<const std::string> &fileBytes, const
 }
 
 ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName) {
-    return ParseHive(std::make_shared<const std::string>(fileBytes), rootName);
+    auto copy = std::make_shared<const std::string>(fileBytes);
+    return ParseHive(*copy, copy, rootName);
 }
 
 std::string SerializeHive(const Key &root, const std::string &rootName) {

@@ -66,7 +66,7 @@ public:
 
     /* The parser's: value lines of `text` (a part of *source, already checked)
      * to be read after those recorded before. */
-    void AddLines(std::string_view text, const std::shared_ptr<const std::string> &source);
+    void AddLines(std::string_view text, const std::shared_ptr<const void> &source);
     /* Whether lines are still waiting to be read (for tests). */
     bool Pending() const { return !loaded_.load(std::memory_order_acquire); }
 
@@ -74,7 +74,7 @@ private:
     mutable std::vector<Value> list_;
     mutable std::string_view first_;              /* the first run of lines, */
     mutable std::vector<std::string_view> more_;  /* those of later sections of the key */
-    mutable std::shared_ptr<const std::string> source_;  /* holds the text they lie in */
+    mutable std::shared_ptr<const void> source_;  /* holds the text they lie in */
     mutable std::atomic<bool> loaded_{true};
 };
 
@@ -115,8 +115,9 @@ struct ParseResult {
  * UTF-8 (with or without a byte-order mark) or UTF-16LE with a byte-order mark.
  * Stops at the first line that does not parse. */
 ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName);
-/* The same for bytes the tree may keep: its keys read their values from them later. */
-ParseResult ParseHive(const std::shared_ptr<const std::string> &fileBytes, const std::string &rootName);
+/* The same for bytes that `keep` holds: the tree holds on to them, and its keys
+ * read their values from them when first asked. */
+ParseResult ParseHive(std::string_view fileBytes, std::shared_ptr<const void> keep, const std::string &rootName);
 /* The hive as UTF-8 .reg text that ParseHive reads back to the same tree. */
 std::string SerializeHive(const Key &root, const std::string &rootName);
 

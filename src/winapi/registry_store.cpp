@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -84,16 +85,60 @@ bool IsRacy(const FileIdentity &id, long long readStart) {
     return readStart - std::max(Nanos(id.mtime), Nanos(id.ctime)) <= TimeStepNanos(id);
 }
 
+/* A file's bytes, in memory mapped for them in one step: a large hive is
+ * thousands of pages, and taking them one fault at a time costs more than the
+ * read itself. */
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(const FileBytes &) = delete;
+    FileBytes &operator=(const FileBytes &) = delete;
+    ~FileBytes() {
+        if (data_) munmap(data_, capacity_);
+    }
+
+    /* Reads the file from its position to its end, in one piece when it holds
+     * the `sizeHint` bytes fstat gave. */
+    bool Read(int fd, size_t sizeHint) {
+        if (!Reserve(sizeHint + 1)) return false;
+        for (;;) {
+            if (size_ == capacity_ && !Reserve(capacity_ * 2)) return false;
+            const ssize_t n = read(fd, data_ + size_, capacity_ - size_);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return false;
+            if (n == 0) return true;
+            size_ += static_cast<size_t>(n);
+        }
+    }
+
+    std::string_view view() const { return std::string_view(data_, size_); }
+
+private:
+    bool Reserve(size_t capacity) {
+        void *p = data_ ? mremap(data_, capacity_, capacity, MREMAP_MAYMOVE)
+                        : mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE,
+                               -1, 0);
+        if (p == MAP_FAILED) return false;
+        data_ = static_cast<char *>(p);
+        capacity_ = capacity;
+        return true;
+    }
+
+    char *data_ = nullptr;
+    size_t size_ = 0, capacity_ = 0;
+};
+
 struct CacheEntry {
     FileIdentity id;
     FdGuard file;       /* the file as parsed, kept open so its inode stays its own */
     bool racy = false;  /* bytes are compared on the next look */
-    std::shared_ptr<const std::string> bytes;  /* kept only while racy */
+    std::shared_ptr<const FileBytes> bytes;  /* kept only while racy */
     std::shared_ptr<const Snapshot> snapshot;
 };
 
 std::mutex gCacheMutex;
-std::map<std::string, CacheEntry> gCache;
+/* Left to the end of the process: taking a large tree apart at exit only costs. */
+std::map<std::string, CacheEntry> &gCache = *new std::map<std::string, CacheEntry>;
 std::atomic<unsigned> gTempCounter{0};
 std::atomic<unsigned long> gFileReads{0};
 
@@ -101,27 +146,6 @@ std::atomic<unsigned long> gFileReads{0};
 void Remember(const std::string &path, CacheEntry entry) {
     if (gCache.size() >= kMaxCachedHives && gCache.find(path) == gCache.end()) gCache.clear();
     gCache[path] = std::move(entry);
-}
-
-/* Reads the file into *out, straight into room for `sizeHint` bytes (the size
- * fstat gave) and one more, so a file of that size is read in one piece. */
-bool ReadAll(int fd, size_t sizeHint, std::string *out) {
-    ++gFileReads;
-    out->resize(std::max<size_t>(sizeHint + 1, 16384));
-    size_t used = 0;
-    for (;;) {
-        if (used == out->size()) out->resize(out->size() * 2);
-        const ssize_t n = read(fd, &(*out)[used], out->size() - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            out->clear();
-            return false;
-        }
-        if (n == 0) break;
-        used += static_cast<size_t>(n);
-    }
-    out->resize(used);
-    return true;
 }
 
 std::shared_ptr<const Snapshot> EmptySnapshot(HiveId id, const std::string &path) {
@@ -152,12 +176,13 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
     }
     /* A change after this moment moves the file's times past the step. */
     const long long readStart = NowNanos();
-    auto bytes = std::make_shared<std::string>();
-    if (!ReadAll(fd, static_cast<size_t>(st.st_size), bytes.get())) return nullptr;
+    auto bytes = std::make_shared<FileBytes>();
+    ++gFileReads;
+    if (!bytes->Read(fd, static_cast<size_t>(st.st_size))) return nullptr;
     const bool racy = IsRacy(identity, readStart);
     std::lock_guard<std::mutex> lock(gCacheMutex);
     auto it = gCache.find(path);
-    if (it != gCache.end() && it->second.racy && *it->second.bytes == *bytes) {
+    if (it != gCache.end() && it->second.racy && it->second.bytes->view() == bytes->view()) {
         it->second.id = identity;
         it->second.file = Keep(fd);
         it->second.racy = racy;
@@ -165,7 +190,7 @@ std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &pat
         return it->second.snapshot;
     }
     /* The tree reads each key's values from these bytes when they are first asked for. */
-    ParseResult parsed = ParseHive(std::shared_ptr<const std::string>(bytes), HiveRootName(id));
+    ParseResult parsed = ParseHive(bytes->view(), bytes, HiveRootName(id));
     auto snap = std::make_shared<Snapshot>();
     snap->root = std::shared_ptr<const Key>(std::move(parsed.root));
     snap->path = path;
