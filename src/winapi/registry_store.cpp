@@ -165,15 +165,20 @@ FdGuard Keep(int fd) { return FdGuard(fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
 
 /* The snapshot of an open hive file, from the cache when the file is unchanged;
  * null when the file cannot be read. */
+/* The cached snapshot of the file at `path` when the file is still the one
+ * parsed (and settled), else null. */
+std::shared_ptr<const Snapshot> Cached(const std::string &path, const FileIdentity &identity) {
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    auto it = gCache.find(path);
+    if (it != gCache.end() && it->second.id == identity && !it->second.racy) return it->second.snapshot;
+    return nullptr;
+}
+
 std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &path, int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0) return nullptr;
     const FileIdentity identity = IdentityOf(st);
-    {
-        std::lock_guard<std::mutex> lock(gCacheMutex);
-        auto it = gCache.find(path);
-        if (it != gCache.end() && it->second.id == identity && !it->second.racy) return it->second.snapshot;
-    }
+    if (auto cached = Cached(path, identity)) return cached;
     /* A change after this moment moves the file's times past the step. */
     const long long readStart = NowNanos();
     auto bytes = std::make_shared<FileBytes>();
@@ -242,6 +247,11 @@ std::string HivePath(HiveId id) { return RootDir() + "/registry/" + HiveFileName
 
 std::shared_ptr<const Snapshot> LoadHive(HiveId id) {
     const std::string path = HivePath(id);
+    /* The cache holds the file it parsed open, so no other file can show its identity. */
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (auto cached = Cached(path, IdentityOf(st))) return cached;
+    }
     const FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     std::shared_ptr<const Snapshot> snap = fd ? SnapshotOfFile(id, path, fd.get()) : nullptr;
     return snap ? snap : EmptySnapshot(id, path);

@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -517,6 +519,69 @@ TEST(RegistryApi, ASettledHiveIsReadOnceUntilAnotherProcessWritesIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (int i = 0; i < 20; ++i) ASSERT_EQ(query("w"), std::string("3") + '\0');
     EXPECT_EQ(wa_test::HiveFileReads() - start, 2u);
+}
+
+/* A file rewritten in place with the same size and its times set back, as a
+ * coarse clock would leave them: the change time still moves, and the cache must
+ * not answer. */
+TEST(RegistryApi, AnInPlaceRewriteWithItsTimesPutBackIsRead) {
+    ScratchRoot root;
+    const std::string path = root.path() + "/registry/HKLM.reg";
+    root.WriteHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\C]\n\"v\"=\"1\"\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Key k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\C", 0, KEY_READ, k.out()), ERROR_SUCCESS);
+    LONG rc;
+    ASSERT_EQ(QueryA(k.get(), "v", &rc), std::string("1") + '\0');
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string text = vt_test::ReadWholeFile(path);
+    text[text.rfind('1')] = '2';
+    const int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    close(fd);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const unsigned long reads = wa_test::HiveFileReads();
+    EXPECT_EQ(QueryA(k.get(), "v", &rc), std::string("2") + '\0');
+    EXPECT_EQ(wa_test::HiveFileReads() - reads, 1u);
+}
+
+/* Threads asking for values of a hive nobody has read yet, all at once: every
+ * key's lines are read once and every thread sees every value. */
+TEST(RegistryApi, ThreadsReadingAFreshHiveAtOnceSeeEveryValue) {
+    ScratchRoot root;
+    constexpr int kKeys = 300;
+    std::string text;
+    for (int i = 0; i < kKeys; ++i) {
+        const std::string n = std::to_string(i);
+        text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\K" + n + "]\n\"a\"=\"" + n + "\"\n\"b\"=dword:" + n + "\n\n";
+    }
+    root.WriteHive(text);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &wrong] {
+            for (int j = 0; j < kKeys; ++j) {
+                const int i = (t % 2 == 0) ? j : kKeys - 1 - j;
+                const std::string n = std::to_string(i);
+                Key k;
+                LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\T\\K" + n).c_str(), 0, KEY_READ, k.out());
+                DWORD type = 0;
+                if (rc != ERROR_SUCCESS || QueryA(k.get(), "a", &rc) != n + '\0' || rc != ERROR_SUCCESS ||
+                    QueryA(k.get(), "b", &rc, &type).size() != 4 || type != REG_DWORD)
+                    ++wrong;
+                char name[8];
+                DWORD size = sizeof name;
+                if (RegEnumValueA(k.get(), 2, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS)
+                    ++wrong;
+            }
+        });
+    for (auto &th : threads) th.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(RegistryApi, OtherRootsAndMachineValues) {

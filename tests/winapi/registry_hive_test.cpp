@@ -272,6 +272,62 @@ TEST(RegistryHiveParse, AFileInAnyOrderGivesTheTreeItsStepsBuildOneByOne) {
     EXPECT_GT(expected.subkeys.size(), 5u) << "the steps must leave a tree to compare";
 }
 
+/* A parsed key reads its own lines (from every section that names it) only when
+ * its values are first asked for; the tree keeps the text alive, copies carry
+ * the unread lines, and both write back the same text. */
+TEST(RegistryHiveParse, KeysReadTheirOwnLinesWhenFirstAskedAndWriteBackAsRead) {
+    const std::string text = kHeader +
+                             "[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"one\"\r\n\"bin\"=hex:01,02,\\\r\n  03\r\n"
+                             "[HKEY_LOCAL_MACHINE\\B]\n; comment\n\"w\"=dword:1\n\n"
+                             "[hkey_local_machine\\a]\n\"V\"=\"two \\\"q\\\"\"\n\"bin\"=-\n@=\"d\"\n"
+                             "[HKEY_LOCAL_MACHINE\\C\\Empty]\n";
+    auto r = ParseHive(std::string(text), kRoot); /* the caller's bytes are gone at once */
+    ASSERT_TRUE(r.ok) << r.errorLine << ": " << r.error;
+    const Key *a = r.root->Find({"A"});
+    const Key *b = r.root->Find({"B"});
+    ASSERT_TRUE(a && b);
+    EXPECT_TRUE(a->values.Pending());
+    EXPECT_TRUE(b->values.Pending());
+    EXPECT_FALSE(r.root->Find({"C", "Empty"})->values.Pending()) << "a key without value lines has nothing to read";
+
+    const std::unique_ptr<Key> copy = r.root->Clone();
+    EXPECT_TRUE(copy->Find({"A"})->values.Pending()) << "copying reads nothing";
+
+    ASSERT_EQ(a->values.size(), 2u);
+    EXPECT_EQ(a->values[0].name, "v");
+    EXPECT_EQ(a->values[0].data, wa::reg::Utf8ToUtf16Le("two \"q\"") + Bytes({0, 0}));
+    EXPECT_EQ(a->values[1].name, "");
+    EXPECT_FALSE(a->values.Pending());
+    EXPECT_TRUE(b->values.Pending()) << "reading one key reads no other";
+
+    const std::string expected = kHeader +
+                                 "[HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"two \\\"q\\\"\"\n@=\"d\"\n\n"
+                                 "[HKEY_LOCAL_MACHINE\\B]\n\"w\"=dword:00000001\n\n"
+                                 "[HKEY_LOCAL_MACHINE\\C]\n\n[HKEY_LOCAL_MACHINE\\C\\Empty]\n\n";
+    EXPECT_EQ(SerializeHive(*copy, kRoot), expected);
+    EXPECT_EQ(SerializeHive(*r.root, kRoot), expected);
+}
+
+/* A bad line in the second section of a key: the key holds the lines before it,
+ * from both sections, and no later key exists. */
+TEST(RegistryHiveParse, ABadLineEndsTheKeysLinesAndTheTreeWhereItStands) {
+    const std::string text = kHeader +
+                             "[HKEY_LOCAL_MACHINE\\A]\n\"first\"=\"1\"\n"
+                             "[HKEY_LOCAL_MACHINE\\B]\n\"x\"=\"1\"\n"
+                             "[HKEY_LOCAL_MACHINE\\A]\n\"second\"=hex:01,\\\n  02\n\"bad\"=\"\\q\"\n\"after\"=\"3\"\n"
+                             "[HKEY_LOCAL_MACHINE\\Later]\n\"y\"=\"1\"\n";
+    const auto r = ParseHive(text, kRoot);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.errorLine, 10);
+    const Key *a = r.root->Find({"A"});
+    ASSERT_NE(a, nullptr);
+    ASSERT_EQ(a->values.size(), 2u);
+    EXPECT_EQ(a->values[0].name, "first");
+    EXPECT_EQ(a->values[1].data, Bytes({1, 2}));
+    EXPECT_NE(ValueAt(*r.root, {"B"}, "x"), nullptr);
+    EXPECT_EQ(r.root->Find({"Later"}), nullptr);
+}
+
 TEST(RegistryHiveText, ConversionsAtTheBoundary) {
     /* Windows-1252: the 0x80-0x9F block maps to its own characters, the rest of
      * Unicode that the code page lacks becomes '?'. */
