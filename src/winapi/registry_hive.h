@@ -81,7 +81,6 @@ private:
 struct Key {
     std::string name;  /* UTF-8, case as created */
     ValueList values;
-
     std::vector<std::unique_ptr<Key>> subkeys; /* sorted by CompareNames */
 
     Key() = default;

@@ -6,11 +6,12 @@
  * change times to the nanosecond) is unchanged. The cache keeps each file it
  * parsed open, so its inode cannot be freed and handed to another file while the
  * entry lives: writers of this stand-in replace the file by a rename, which always
- * gives a new identity. What identity cannot show is a rewrite in place within
- * the step in which file times advance (a test fixture writing the file twice in
- * a few milliseconds with the same size): a file read within that step of its last
- * change is "racy" and has its bytes compared on the next look, until a read
- * finds it settled. A file this process wrote under the lock is known as written.
+ * gives a new identity (so no count of writes needs to be kept beside the hive),
+ * and a rewrite in place moves the change time, which no one can set back. What
+ * identity cannot show is a rewrite in place within the step in which file times
+ * advance (a test fixture writing the file twice in a few milliseconds with the
+ * same size): a file read within that step of its last change is "racy" and has
+ * its bytes compared on the next look, until a read finds it settled. A file this process wrote under the lock is known as written.
  */
 #include "winapi/registry_hive.h"
 #include "winapi/wa_private.h"
@@ -163,8 +164,6 @@ void ReportCorrupt(const Snapshot &snap, const char *consequence) {
 /* A second descriptor of `fd` for the cache to hold. */
 FdGuard Keep(int fd) { return FdGuard(fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
 
-/* The snapshot of an open hive file, from the cache when the file is unchanged;
- * null when the file cannot be read. */
 /* The cached snapshot of the file at `path` when the file is still the one
  * parsed (and settled), else null. */
 std::shared_ptr<const Snapshot> Cached(const std::string &path, const FileIdentity &identity) {
@@ -174,6 +173,8 @@ std::shared_ptr<const Snapshot> Cached(const std::string &path, const FileIdenti
     return nullptr;
 }
 
+/* The snapshot of an open hive file, from the cache when the file is unchanged;
+ * null when the file cannot be read. */
 std::shared_ptr<const Snapshot> SnapshotOfFile(HiveId id, const std::string &path, int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0) return nullptr;
