@@ -1,4 +1,4 @@
-// sources: src/winapi/registry_hive.cpp src/winapi/utf8.cpp
+// sources: src/winapi/registry_hive.cpp src/winapi/utf8.cpp src/winapi/bestfit1252.cpp
 /*
  * Hive text parser: any bytes either parse (fully or up to a bad line) or are
  * refused, never crash, and whatever parsed writes back to text that parses to

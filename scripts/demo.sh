@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The prerequisite handler end to end on an emulated Windows machine.
 #
-#   scripts/demo.sh [--rate KBPS] [--patch NAME] [--prereq BINARY]
+#   scripts/demo.sh [--windows] [--rate KBPS] [--patch NAME] [--prereq BINARY]
 #
 # Builds the release preset, creates a fresh machine root (agent settings pointing at
 # a local store server, install language 0409, a Reader 10.1.0 registration whose
@@ -13,6 +13,9 @@
 # release preset (the table-store shell `tamsel` is then taken from beside it). At
 # the end, `tamsel` loads a small resource document into the table store and
 # selects the resource identifier from it. The root is left in place for inspection.
+# --windows runs the same demo with the Windows program prereq.exe under Wine instead:
+# a fresh Wine prefix, Wine's own msiexec installing the package (the 32-bit build
+# under WOW64, or the 64-bit build where the kernel cannot start 32-bit programs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -20,13 +23,15 @@ repo=$(pwd)
 rate=0
 patch="READER-10.1.1"
 prereq=""
+windows=0
 while [ $# -gt 0 ]; do
     case "$1" in
+        --windows) windows=1; shift ;;
         --rate) rate="${2:?--rate needs a number of KB per second}"; shift 2 ;;
         --rate=*) rate="${1#--rate=}"; shift ;;
         --patch) patch="${2:?--patch needs a name}"; shift 2 ;;
         --prereq) prereq="${2:?--prereq needs a program}"; shift 2 ;;
-        -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "demo: unknown argument $1 (try --help)" >&2; exit 2 ;;
     esac
 done
@@ -38,6 +43,27 @@ else
     section() { printf '\n== %s ==\n' "$*"; }
 fi
 indent() { sed 's/^/    /'; }
+
+if [ "$windows" = 1 ]; then
+    if [ -z "$prereq" ]; then
+        section "Setup and Windows build"
+        scripts/setup.sh
+        # Wine's 32-bit loader starts only where the kernel runs 32-bit programs.
+        if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+            preset=mingw-i686
+            echo "demo: the 32-bit program (mingw-i686), as deployed, under WOW64 in a 64-bit prefix"
+        else
+            preset=mingw-x86_64
+            echo "demo: this kernel cannot start 32-bit programs (Wine's 32-bit loader does not run here);"
+            echo "demo: the 64-bit build of the same sources (mingw-x86_64) runs instead"
+        fi
+        cmake --preset "$preset" >/dev/null
+        cmake --build --preset "$preset" --target prereq tamsel
+        prereq="$repo/build/$preset/bin/prereq.exe"
+    fi
+    [ -f "$prereq" ] || { echo "demo: $prereq was not built" >&2; exit 1; }
+    exec python3 "$repo/scripts/demo/windows_demo.py" --prereq "$prereq" --rate "$rate" --patch "$patch"
+fi
 
 if [ -z "$prereq" ]; then
     section "Setup and release build"

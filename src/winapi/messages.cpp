@@ -26,7 +26,7 @@ struct SystemMessage {
 };
 
 constexpr SystemMessage kSystemMessages[] = {
-    {0, "The operation finished successfully.\r\n"},
+    {0, "The operation completed successfully.\r\n"},
     {1, "The function is not valid for this request.\r\n"},
     {2, "The file could not be found.\r\n"},
     {3, "The path could not be found.\r\n"},

@@ -2,6 +2,9 @@
  * Windows paths on the emulated machine root.
  *
  *   "X:\dir\file"  -> "<root>/drive_x/dir/file"
+ *   "Z:\dir\file"  -> "/dir/file": drive Z: is the host's own file system (the
+ *                     way a Windows program sees the host's folders outside the
+ *                     machine root, so that every path handed back is a Windows path)
  *   "\dir\file"    -> the same on the drive of the current directory (C: when the
  *                     current directory is not on an emulated drive)
  *   "dir\file"     -> relative to the process's real current directory
@@ -92,6 +95,7 @@ bool FindNoCase(const std::string &dir, const std::string &name, std::string *fo
 
 /* Appends components to a host folder, matching each one without regard to case. */
 std::string AppendMatched(std::string base, const std::vector<std::string> &parts) {
+    if (base.empty() && parts.empty()) return "/";
     bool searching = true;
     for (const std::string &p : parts) {
         std::string candidate = base + "/" + p;
@@ -116,12 +120,26 @@ std::string CurrentHostDir() {
     }
 }
 
+/* The drive letter of the host's own file system. */
+constexpr char kHostDrive = 'z';
+
+/* The host folder of a drive's root; "" for the host drive (its root is "/"). */
 std::string DriveFolder(char letter) {
+    if (LowerAscii(letter) == kHostDrive) return std::string();
     std::string drive = "drive_";
     drive.push_back(LowerAscii(letter));
     /* The system drive always exists on the emulated machine. */
     if (LowerAscii(letter) == 'c') EnsureRootSubdir(drive);
     return RootDir() + "/" + drive;
+}
+
+/* "X:\a\b" of the drive letter `letter` and the host path `rest` below its root ("/a/b"). */
+std::string DrivePath(char letter, const std::string &rest) {
+    std::string out(1, static_cast<char>(letter - 'a' + 'A'));
+    out += ":";
+    for (const std::string &p : SplitComponents(rest)) out += "\\" + p;
+    if (out.size() == 2) out += "\\";
+    return out;
 }
 
 /* "<prefix>/drive_x[/rest]" -> "X:\rest"; false when `host` is not under `prefix`. */
@@ -130,20 +148,10 @@ bool StripRoot(const std::string &host, const std::string &prefix, std::string *
     if (prefix.empty() || host.compare(0, lead.size(), lead) != 0) return false;
     if (host.size() < lead.size() + 1) return false;
     const char letter = host[lead.size()];
-    if (!(letter >= 'a' && letter <= 'z')) return false;
+    if (!(letter >= 'a' && letter <= 'z') || letter == kHostDrive) return false;
     const size_t after = lead.size() + 1;
     if (host.size() > after && host[after] != '/') return false;
-    std::string out;
-    out.push_back(static_cast<char>(letter - 'a' + 'A'));
-    out += ":\\";
-    std::string rest = host.substr(after);
-    bool first = true;
-    for (const std::string &p : SplitComponents(rest)) {
-        if (!first) out.push_back('\\');
-        out += p;
-        first = false;
-    }
-    *windowsPath = out;
+    *windowsPath = DrivePath(letter, host.substr(after));
     return true;
 }
 
@@ -213,7 +221,9 @@ std::string ToWindowsPath(const std::string &hostPath) {
         free(real);
         if (realRoot != root && StripRoot(hostPath, realRoot, &out)) return out;
     }
-    return hostPath;
+    if (hostPath.empty() || hostPath[0] != '/') return hostPath;
+    /* Outside the machine root: on the host drive. */
+    return DrivePath(kHostDrive, hostPath);
 }
 
 std::string WindowsDirectory() {

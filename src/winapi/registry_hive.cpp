@@ -225,7 +225,8 @@ std::string AnsiToUtf16Le(const char *text, size_t count) {
 std::string Utf16LeToAnsi(const std::string &bytes) {
     std::string out;
     ForEachUtf16LeCodePoint(bytes, [&out](uint32_t cp) {
-        const int c = UnicodeToCp1252(cp);
+        int c = UnicodeToCp1252(cp);
+        if (c < 0) c = Cp1252BestFit(cp);
         out.push_back(c < 0 ? '?' : static_cast<char>(c));
     });
     return out;

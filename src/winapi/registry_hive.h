@@ -33,7 +33,8 @@ std::string Utf16LeToUtf8(const std::string &bytes);
  * surrogate pair and a valid pair becomes one WCHAR; lone surrogates pass through. */
 std::string WideToUtf16Le(const WCHAR *text, size_t count);
 std::vector<WCHAR> Utf16LeToWide(const std::string &bytes);
-/* Windows-1252 <-> UTF-16LE bytes; characters outside the code page become '?'. */
+/* Windows-1252 <-> UTF-16LE bytes; characters outside the code page become their
+ * best fit, else '?', as the registry's A functions give them. */
 std::string AnsiToUtf16Le(const char *text, size_t count);
 std::string Utf16LeToAnsi(const std::string &bytes);
 

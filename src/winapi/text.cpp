@@ -23,6 +23,8 @@ struct SingleByteTable {
     std::unordered_map<WCHAR, unsigned char> fromWide;
 };
 
+bool IsCp1252(UINT codePage) { return codePage == CP_ACP || codePage == 3 || codePage == 1252; }
+
 std::string IconvName(UINT codePage) {
     switch (codePage) {
     case CP_ACP:
@@ -58,7 +60,7 @@ std::unique_ptr<SingleByteTable> BuildTable(UINT codePage) {
             /* Windows-1252 leaves five bytes undefined and passes them through as
              * the C1 control of the same value; so do we, for every code page. */
             table->toWide[b] = static_cast<WCHAR>(b);
-            table->mapped[b] = codePage == CP_ACP || codePage == 3 || codePage == 1252;
+            table->mapped[b] = IsCp1252(codePage);
         }
     }
     iconv_close(cd);
@@ -75,6 +77,14 @@ const SingleByteTable *TableFor(UINT codePage) {
     auto it = tables->find(codePage);
     if (it == tables->end()) it = tables->emplace(codePage, BuildTable(codePage)).first;
     return it->second.get();
+}
+
+/* The byte of the code page for `c`, its best fit when asked for (Windows-1252
+ * only), or -1. */
+int AnsiByte(const SingleByteTable &table, WCHAR c, bool bestFit) {
+    auto it = table.fromWide.find(c);
+    if (it != table.fromWide.end()) return it->second;
+    return bestFit ? wa::Cp1252BestFit(static_cast<uint32_t>(c)) : -1;
 }
 
 /* The 0 of a failed conversion, with its last error. */
@@ -133,11 +143,12 @@ extern "C" int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int 
         const SingleByteTable *table = TableFor(codePage);
         if (table == nullptr) return Fail(ERROR_INVALID_PARAMETER);
         const char fallback = defaultChar != nullptr ? defaultChar[0] : '?';
+        const bool bestFit = IsCp1252(codePage) && (flags & WC_NO_BEST_FIT_CHARS) == 0;
         bool used = false;
         for (size_t i = 0; i < n; ++i) {
-            auto it = table->fromWide.find(src[i]);
-            if (it != table->fromWide.end()) {
-                narrow.push_back(static_cast<char>(it->second));
+            const int byte = AnsiByte(*table, src[i], bestFit);
+            if (byte >= 0) {
+                narrow.push_back(static_cast<char>(byte));
             } else {
                 narrow.push_back(fallback);
                 used = true;
@@ -163,12 +174,8 @@ std::string Utf8ToAnsiText(const std::string &utf8) {
     std::string out;
     const SingleByteTable *table = TableFor(CP_ACP);
     for (WCHAR c : Widen(utf8.c_str())) {
-        char byte = '?';
-        if (table != nullptr) {
-            auto it = table->fromWide.find(c);
-            if (it != table->fromWide.end()) byte = static_cast<char>(it->second);
-        }
-        out.push_back(byte);
+        const int byte = table != nullptr ? AnsiByte(*table, c, true) : -1;
+        out.push_back(byte >= 0 ? static_cast<char>(byte) : '?');
     }
     return out;
 }

@@ -25,9 +25,10 @@ bool MakeHostDirs(const std::string &path);
 /* ---- Paths ----------------------------------------------------------------- */
 
 /* "X:\dir\file" -> "<root>/drive_x/dir/file", each component matched without
- * regard to case when the exact name is absent; "\dir" is taken on the current
- * drive; a relative path is relative to the current directory; a POSIX absolute
- * path passes unchanged. */
+ * regard to case when the exact name is absent; drive Z: is the host's own file
+ * system ("Z:\tmp\f" -> "/tmp/f"); "\dir" is taken on the current drive; a
+ * relative path is relative to the current directory; a POSIX absolute path
+ * passes unchanged. */
 std::string ToHostPath(const std::string &windowsPath);
 /* A path handed to an A function, which is in the ANSI code page, as a host path
  * (host names are UTF-8): converted first, then as ToHostPath. */
@@ -37,7 +38,8 @@ std::string AnsiToHostPath(const char *ansiPath);
  * machine, ERROR_BAD_NETPATH as for a share that does not answer; anything else
  * ERROR_PATH_NOT_FOUND. */
 DWORD NoHostPathError(const std::string &windowsPath);
-/* The reverse: "<root>/drive_x/a/b" -> "X:\a\b"; other host paths unchanged. */
+/* The reverse, always a Windows path for an absolute host path:
+ * "<root>/drive_x/a/b" -> "X:\a\b", any other "/a/b" -> "Z:\a\b". */
 std::string ToWindowsPath(const std::string &hostPath);
 /* The Windows directory in Windows form ("C:\Windows" unless "SystemRoot" says otherwise). */
 std::string WindowsDirectory();
@@ -107,8 +109,13 @@ bool DecodeUtf8Text(const char *text, size_t n, bool strict, std::wstring *out);
  * surrogate or a value beyond U+10FFFF gives U+FFFD, or false when `strict`. */
 bool EncodeUtf8Text(const WCHAR *text, size_t n, bool strict, std::string *out);
 
+/* The byte of Windows-1252 that Windows writes for a character the code page has
+ * no place for ("best fit": U+0100 as 'A'), or -1 when there is none. */
+int Cp1252BestFit(uint32_t unicode);
+
 /* ANSI code page (Windows-1252) <-> UTF-8, for the A functions' paths. A
- * character the code page lacks becomes '?', as Windows' A functions give it. */
+ * character the code page lacks becomes its best fit, else '?', as Windows' A
+ * functions give it. */
 std::string AnsiToUtf8Text(const char *ansi);
 std::string Utf8ToAnsiText(const std::string &utf8);
 

@@ -26,7 +26,9 @@ extern "C" {
  * up to and including its terminator; too small an output fails with
  * ERROR_INSUFFICIENT_BUFFER. Invalid UTF-8 becomes U+FFFD, or fails with
  * ERROR_NO_UNICODE_TRANSLATION under MB_ERR_INVALID_CHARS. Characters a code page
- * lacks become the default character ('?'); there is no best-fit mapping. */
+ * lacks become the default character ('?', with *usedDefaultChar set), except
+ * that Windows-1252 writes its best fit for those it has one for (U+0100 as 'A')
+ * unless WC_NO_BEST_FIT_CHARS is given. */
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
                         LPCSTR defaultChar, LPBOOL usedDefaultChar);

@@ -68,7 +68,11 @@ TEST(ErrorText, SystemTextsComeAsOneTrimmedLine) {
         EXPECT_NE(text.back(), ' ') << code;
         EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << code;
     }
-    EXPECT_EQ(Take(GetErrorText(0)), "The operation finished successfully.");
+}
+
+// The remark of a program that ran and exited with 0.
+TEST(ErrorText, SuccessInWindowsWords) {
+    EXPECT_EQ(Take(GetErrorText(0)), "The operation completed successfully.");
 }
 
 TEST(Conversions, MissingTextLeavesTheOutputAlone) {

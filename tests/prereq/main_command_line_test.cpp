@@ -39,6 +39,24 @@ std::vector<std::string> PatchNames(const std::vector<std::string> &lines) {
     return names;
 }
 
+/* Each line of `text` ends the way the host ends lines of text: "\r\n" on
+ * Windows, "\n" elsewhere. */
+::testing::AssertionResult EndsLinesTheHostWay(const std::string &text) {
+#ifdef _WIN32
+    const bool carriageReturns = true;
+#else
+    const bool carriageReturns = false;
+#endif
+    if (text.empty() || text.back() != '\n') return ::testing::AssertionFailure() << "no whole line: " << text;
+    size_t line = 0;
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        ++line;
+        if ((at > 0 && text[at - 1] == '\r') != carriageReturns)
+            return ::testing::AssertionFailure() << "line " << line << " ends otherwise:\n" << text;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 class PrereqProgram : public ::testing::Test {
 protected:
     /* An installed agent: the key names the install directory, which exists;
@@ -111,8 +129,12 @@ TEST_F(PrereqProgram, LogFolderIsMadeAndLaterRunsAppend) {
     EXPECT_NE(std::string::npos, lines[1].find("] [INFO] patchName : KB1"));
     EXPECT_EQ(0u, lines[1].find("[ "));
 
+    EXPECT_TRUE(EndsLinesTheHostWay(vt_test::ReadWholeFile(LogPath())));
+
     EXPECT_EQ(13, Run({}).exitCode);
-    EXPECT_EQ(0, Run({"-p", "KB2"}).exitCode);
+    const vt_test::ProcessResult second = Run({"-p", "KB2"});
+    EXPECT_EQ(0, second.exitCode);
+    EXPECT_TRUE(EndsLinesTheHostWay(second.out));
     lines = Lines(LogPath());
     EXPECT_EQ(3, CountOpenLines(lines));
     EXPECT_EQ((std::vector<std::string>{"KB1", "KB2"}), PatchNames(lines));

@@ -429,4 +429,44 @@ TEST_F(FileTest, AnsiNamesReachTheHostInUtf8AndNetworkPathsNowhere) {
     EXPECT_STREQ(now, saved);
 }
 
+bool IsDrivePath(const std::string &path) {
+    return path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+           path[1] == ':' && path[2] == '\\' && path.find('/') == std::string::npos;
+}
+
+/* The test program's own current folder lies outside the emulated machine (the
+ * build folder): it still comes back as a drive path, and the file calls take
+ * that path and the paths under it again. */
+TEST_F(FileTest, FoldersHandedBackAreDrivePathsTheFileCallsTakeAgain) {
+    char saved[4096] = {0};
+    ASSERT_NE(GetCurrentDirectoryA(sizeof saved, saved), 0u);
+    EXPECT_TRUE(IsDrivePath(saved)) << saved;
+    char temp[4096] = {0};
+    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+    EXPECT_TRUE(IsDrivePath(temp)) << temp;
+
+    const std::string dir = std::string(saved) + "\\vt-drive-path-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr)) << dir;
+    HANDLE h = CreateFileA((dir + "\\Named.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    DWORD error = 0;
+    EXPECT_EQ(FindAll((dir + "\\*.txt").c_str(), &error), std::vector<std::string>{"Named.txt"});
+
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    char here[4096] = {0};
+    ASSERT_NE(GetCurrentDirectoryA(sizeof here, here), 0u);
+    EXPECT_EQ(std::string(here), dir);
+    h = CreateFileA("Relative.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_NE(GetFileAttributesA((dir + "\\relative.TXT").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(SetCurrentDirectoryA(saved));
+
+    EXPECT_TRUE(DeleteFileA((dir + "\\Named.txt").c_str()));
+    EXPECT_TRUE(DeleteFileA((dir + "\\Relative.txt").c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
+    EXPECT_EQ(GetFileAttributesA(dir.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace

@@ -35,6 +35,12 @@ TEST(FormatMessage, KnownCodesHaveOneTextEndingWithALineBreak) {
     }
 }
 
+TEST(FormatMessage, SuccessInWindowsWords) {
+    DWORD error = 0;
+    EXPECT_EQ(SystemText(0, 0, &error), "The operation completed successfully.\r\n");
+    EXPECT_EQ(SystemText(0, FORMAT_MESSAGE_MAX_WIDTH_MASK, &error), "The operation completed successfully. ");
+}
+
 TEST(FormatMessage, UnknownCodesAndLanguagesFail) {
     for (DWORD code : {17025u, 17032u, 1508u, 99999u, 0xFFFFFFFFu}) {
         DWORD error = 0;

@@ -44,7 +44,7 @@ TEST_F(PathsTest, DrivePathsMapUnderTheRoot) {
         {"C:\\a\\.\\b\\..\\c", "/drive_c/a/c"},
         {"C:\\..\\..\\a", "/drive_c/a"},
         {"C:\\a\\\\b", "/drive_c/a/b"},
-        {"Z:\\Mixed/Separators\\f.txt", "/drive_z/Mixed/Separators/f.txt"},
+        {"D:\\Mixed/Separators\\f.txt", "/drive_d/Mixed/Separators/f.txt"},
     };
     for (const Case &c : cases) EXPECT_EQ(wa::ToHostPath(c.windows), root_ + c.host) << c.windows;
 }
@@ -65,16 +65,50 @@ TEST_F(PathsTest, ComponentsMatchWithoutCaseAndNewOnesKeepTheirSpelling) {
 TEST_F(PathsTest, PosixAbsolutePathsAreNotReRooted) {
     EXPECT_EQ(wa::ToHostPath("/tmp/Some/Thing"), "/tmp/Some/Thing");
     EXPECT_EQ(wa::ToHostPath("/tmp/dir\\logs\\f.log"), "/tmp/dir/logs/f.log");
-    EXPECT_EQ(wa::ToWindowsPath("/tmp/x"), "/tmp/x");
+}
+
+TEST_F(PathsTest, FoldersOutsideTheRootAreOnTheHostDrive) {
+    EXPECT_EQ(wa::ToWindowsPath("/tmp/x"), "Z:\\tmp\\x");
+    EXPECT_EQ(wa::ToWindowsPath("/"), "Z:\\");
+    EXPECT_EQ(wa::ToHostPath("Z:\\"), "/");
+    EXPECT_EQ(wa::ToHostPath("z:/tmp/..\\tmp\\x"), "/tmp/x");
+    // The root itself and its folders that are no drive are outside every drive of the machine.
+    EXPECT_EQ(wa::ToHostPath(wa::ToWindowsPath(root_ + "/registry")), root_ + "/registry");
+    EXPECT_EQ(wa::ToWindowsPath(root_ + "/drive_z/a"), wa::ToWindowsPath(root_) + "\\drive_z\\a");
+
+    // A current folder outside the root: a Z: path, and relative and rooted paths follow it.
+    MakeDirs(root_ + "/outside/Sub");
+    ASSERT_EQ(chdir((root_ + "/outside").c_str()), 0);
+    char buf[PATH_MAX];
+    ASSERT_GT(GetCurrentDirectoryA(sizeof buf, buf), 0u);
+    const std::string here = buf;
+    EXPECT_EQ(here, wa::ToWindowsPath(root_) + "\\outside");
+    EXPECT_EQ(here.compare(0, 3, "Z:\\"), 0) << here;
+    EXPECT_EQ(wa::ToHostPath("SUB\\f.txt"), root_ + "/outside/Sub/f.txt");
+    EXPECT_EQ(wa::ToHostPath("\\tmp"), "/tmp");
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    ASSERT_TRUE(SetCurrentDirectoryA((here + "\\sub").c_str()));
+    ASSERT_GT(GetCurrentDirectoryA(sizeof buf, buf), 0u);
+    EXPECT_EQ(std::string(buf), here + "\\Sub");
+
+    // The temp folder named by the environment as a host folder.
+    const char *savedTmp = getenv("TMP");
+    const std::string keepTmp = savedTmp ? savedTmp : "";
+    setenv("TMP", (root_ + "/outside").c_str(), 1);
+    GetTempPathA(sizeof buf, buf);
+    EXPECT_EQ(std::string(buf), here + "\\");
+    if (savedTmp)
+        setenv("TMP", keepTmp.c_str(), 1);
+    else
+        unsetenv("TMP");
 }
 
 TEST_F(PathsTest, HostPathsUnderTheRootShowInWindowsForm) {
     EXPECT_EQ(wa::ToWindowsPath(root_ + "/drive_c/a/b"), "C:\\a\\b");
     EXPECT_EQ(wa::ToWindowsPath(root_ + "/drive_c"), "C:\\");
     EXPECT_EQ(wa::ToWindowsPath(root_ + "/drive_d/"), "D:\\");
-    // Not a drive folder: left as it is.
-    EXPECT_EQ(wa::ToWindowsPath(root_ + "/drive_cc/a"), root_ + "/drive_cc/a");
-    EXPECT_EQ(wa::ToWindowsPath(root_ + "/registry"), root_ + "/registry");
+    // Not a drive folder: on the host drive like any folder outside the machine.
+    EXPECT_EQ(wa::ToWindowsPath(root_ + "/drive_cc/a"), wa::ToWindowsPath(root_) + "\\drive_cc\\a");
 }
 
 TEST_F(PathsTest, RelativePathsResolveAgainstTheCurrentDirectory) {

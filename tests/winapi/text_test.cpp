@@ -2,6 +2,8 @@
 // shlwapi string helpers.
 #include "winapi/winapi.h"
 
+#include "support/scratch_root.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,12 +21,13 @@ std::wstring ToWide(UINT cp, DWORD flags, const std::string &bytes, DWORD *error
     return std::wstring(out.begin(), out.end());
 }
 
-std::string ToNarrow(UINT cp, const std::wstring &text, BOOL *usedDefault, const char *defaultChar = nullptr) {
-    const int n = WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, defaultChar,
+std::string ToNarrow(UINT cp, const std::wstring &text, BOOL *usedDefault, const char *defaultChar = nullptr,
+                     DWORD flags = 0) {
+    const int n = WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()), nullptr, 0, defaultChar,
                                       usedDefault);
     if (n == 0) return "<fail>";
     std::string out(static_cast<size_t>(n), '\0');
-    EXPECT_EQ(WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), &out[0], n, defaultChar,
+    EXPECT_EQ(WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()), &out[0], n, defaultChar,
                                   usedDefault),
               n);
     return out;
@@ -86,9 +89,59 @@ TEST(CodePages, Windows1252BothWays) {
         EXPECT_FALSE(used);
     }
     BOOL used = FALSE;
-    EXPECT_EQ(ToNarrow(CP_ACP, L"x\u0100\u4e2d", &used), "x??");
+    EXPECT_EQ(ToNarrow(CP_ACP, L"x\u0100\u4e2d", &used), "xA?");
     EXPECT_TRUE(used);
-    EXPECT_EQ(ToNarrow(CP_ACP, L"\u0100", &used, "*"), "*");
+    EXPECT_EQ(ToNarrow(CP_ACP, L"\u4e2d", &used, "*"), "*");
+}
+
+TEST(CodePages, Windows1252WritesItsBestFitUnlessTheCallerRefusesIt) {
+    // Characters the code page has no place for, and the near byte Windows writes.
+    struct Case {
+        std::wstring wide;
+        std::string bestFit;
+    } cases[] = {
+        {L"\u0100\u0107\u0141\u0110", "ACL\xd0"},  // Latin letters with marks; D with stroke as Eth
+        {L"\u03a9\u221e\u2212\u2264", "O8-="},       // capital omega, infinity, minus, less or equal
+        {L"\uff21\uff5a\u3000\u2000", "Az  "},       // full width letters, wide blanks
+    };
+    for (const Case &c : cases) {
+        BOOL used = TRUE;
+        EXPECT_EQ(ToNarrow(1252, c.wide, &used), c.bestFit);
+        EXPECT_FALSE(used);
+        used = FALSE;
+        EXPECT_EQ(ToNarrow(CP_ACP, c.wide, &used, nullptr, WC_NO_BEST_FIT_CHARS), std::string(c.wide.size(), '?'));
+        EXPECT_TRUE(used);
+        EXPECT_EQ(ToNarrow(1252, c.wide, &used, "*", WC_NO_BEST_FIT_CHARS), std::string(c.wide.size(), '*'));
+        // Read back, a best fit is another text: that is how a caller tells it apart.
+        DWORD error = 0;
+        EXPECT_NE(ToWide(1252, 0, c.bestFit, &error), c.wide);
+    }
+    // Characters of the code page are written as ever, with or without the flag;
+    // lower case omega has no best fit and becomes the default character.
+    BOOL used = FALSE;
+    EXPECT_EQ(ToNarrow(CP_ACP, L"\u00e9\u20ac\u0100\u03c9", &used), "\xe9\x80" "A?");
+    EXPECT_TRUE(used);
+    used = TRUE;
+    EXPECT_EQ(ToNarrow(CP_ACP, L"\u00e9\u20ac\u0081", &used, nullptr, WC_NO_BEST_FIT_CHARS), "\xe9\x80\x81");
+    EXPECT_FALSE(used);
+}
+
+TEST(CodePages, AnsiRegistryTextsCarryTheBestFitToo) {
+    vt_test::ScratchRoot root;
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VantrelBestFitCheck", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring text = L"C:\\\u0100gent \u00e9\u4e2d";
+    ASSERT_EQ(RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))),
+              ERROR_SUCCESS);
+    char narrow[64] = {0};
+    DWORD size = sizeof narrow;
+    EXPECT_EQ(RegQueryValueExA(key, "Path", nullptr, nullptr, reinterpret_cast<LPBYTE>(narrow), &size), ERROR_SUCCESS);
+    EXPECT_STREQ(narrow, "C:\\Agent \xe9?");
+    RegCloseKey(key);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VantrelBestFitCheck"), ERROR_SUCCESS);
 }
 
 TEST(CodePages, Utf8DecodingOfValidAndInvalidInput) {

@@ -98,7 +98,7 @@ class Machine:
         return None
 
 
-def settings_reg(port, rate, agent_view):
+def settings_reg(port, rate, agent_view, log_level=3):
     agent = r"HKEY_LOCAL_MACHINE\SOFTWARE" + ("\\Wow6432Node" if agent_view else "") + r"\Corvane\Vantrel\DAZered"
     uninstall = r"HKEY_LOCAL_MACHINE\SOFTWARE" + ("\\Wow6432Node" if agent_view else "") + \
         r"\Microsoft\Windows\CurrentVersion\Uninstall" + "\\" + PRODUCT
@@ -117,7 +117,7 @@ def settings_reg(port, rate, agent_view):
 "EnableDSRoute"="no"
 "ProxyEnabled"="no"
 "DataTransferRate_KBps"="{rate}"
-"DAZeredLogLevel"=dword:00000003
+"DAZeredLogLevel"=dword:{log_level:08x}
 
 [{agent}\\ServerInfo]
 "VTServerName"="localhost"
