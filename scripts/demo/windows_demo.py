@@ -65,7 +65,9 @@ class Demo:
             if self.args.arch == "win64":
                 query.append("/reg:" + view)
             r = self.machine.wine(*query, check_rc=False)
-            lines = [line.rstrip() for line in r.stdout.decode("utf-8", "replace").splitlines() if line.strip()]
+            # The key and its values; reg also lists the subkeys' names, left out here.
+            lines = [line.rstrip() for line in r.stdout.decode("utf-8", "replace").splitlines()
+                     if line.strip() and (line.startswith(" ") or line.count("\\") == key.count("\\"))]
             indent(lines if r.returncode == 0 else [key + "  (no such key)"])
 
     def run(self, n):

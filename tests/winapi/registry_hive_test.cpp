@@ -330,12 +330,12 @@ TEST(RegistryHiveParse, ABadLineEndsTheKeysLinesAndTheTreeWhereItStands) {
 
 TEST(RegistryHiveText, ConversionsAtTheBoundary) {
     /* Windows-1252: the 0x80-0x9F block maps to its own characters, the rest of
-     * Unicode that the code page lacks becomes '?'. */
+     * Unicode that the code page lacks becomes its best fit, else '?'. */
     const std::string ansi = "\x80\x9f\xe9\x81";
     const std::string utf16 = wa::reg::AnsiToUtf16Le(ansi.data(), ansi.size());
     EXPECT_EQ(utf16, Bytes({0xac, 0x20, 0x78, 0x01, 0xe9, 0x00, 0x81, 0x00}));
     EXPECT_EQ(wa::reg::Utf16LeToAnsi(utf16), ansi);
-    EXPECT_EQ(wa::reg::Utf16LeToAnsi(wa::reg::Utf8ToUtf16Le("\xce\xa9x")), "?x");
+    EXPECT_EQ(wa::reg::Utf16LeToAnsi(wa::reg::Utf8ToUtf16Le("\xce\xa9x\xcf\x89")), "Ox?");
 
     /* WCHAR text: characters beyond U+FFFF become surrogate pairs and back; a lone
      * surrogate survives both ways. */

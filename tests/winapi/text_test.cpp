@@ -100,7 +100,7 @@ TEST(CodePages, Windows1252WritesItsBestFitUnlessTheCallerRefusesIt) {
         std::wstring wide;
         std::string bestFit;
     } cases[] = {
-        {L"\u0100\u0107\u0141\u0110", "ACL\xd0"},  // Latin letters with marks; D with stroke as Eth
+        {L"\u0100\u0107\u0141\u0110", "AcL\xd0"},  // Latin letters with marks; D with stroke as Eth
         {L"\u03a9\u221e\u2212\u2264", "O8-="},       // capital omega, infinity, minus, less or equal
         {L"\uff21\uff5a\u3000\u2000", "Az  "},       // full width letters, wide blanks
     };
