@@ -250,29 +250,8 @@ installer_keys
 section "Table store: tamsel"
 tamsel="$(dirname "$prereq")/tamsel"
 store_root="$root/tamsel"
-mkdir -p "$store_root/data"
-echo "agent.xml" > "$store_root/data/datadictionary.txt"
-cat > "$store_root/data/agent.xml" <<'XML'
-<?xml version="1.0"?>
-<data-dictionary>
-  <table name="Agentparams">
-    <columns>
-      <column name="PARAM_NAME"><data-type>CHAR</data-type><max-size>64</max-size></column>
-      <column name="param_Value"><data-type>CHAR</data-type><max-size>128</max-size></column>
-    </columns>
-    <primary-key><primary-key-column>PARAM_NAME</primary-key-column></primary-key>
-  </table>
-</data-dictionary>
-XML
-cat > "$store_root/demo-pc.xml" <<'XML'
-<?xml version="1.0"?>
-<ResourceData>
-  <AgentparamsList>
-    <Agentparams PARAM_NAME="RESOURCE_ID" param_Value="demo-resource-1"/>
-    <Agentparams PARAM_NAME="SITE" param_Value="demo site"/>
-  </AgentparamsList>
-</ResourceData>
-XML
+# The demo's table store: its data dictionary and one resource document.
+cp -r "$repo/scripts/demo/tamsel" "$store_root"
 if [ -x "$tamsel" ]; then
     echo "\$ tamsel --root $store_root --load $store_root/demo-pc.xml --select Agentparams \"PARAM_NAME='RESOURCE_ID'\" --tables"
     "$tamsel" --root "$store_root" --load "$store_root/demo-pc.xml" \

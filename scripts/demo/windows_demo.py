@@ -16,6 +16,7 @@ Called by `scripts/demo.sh --windows`, which builds the program first.
 """
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -102,13 +103,8 @@ class Demo:
         section("Table store: tamsel")
         tamsel = os.path.join(os.path.dirname(self.args.prereq), "tamsel.exe")
         root = os.path.join(self.work, "tamsel")
-        os.makedirs(os.path.join(root, "data"), exist_ok=True)
-        with open(os.path.join(root, "data", "datadictionary.txt"), "w") as f:
-            f.write("agent.xml\n")
-        with open(os.path.join(root, "data", "agent.xml"), "w") as f:
-            f.write(TABLE_DEFINITIONS)
-        with open(os.path.join(root, "demo-pc.xml"), "w") as f:
-            f.write(TABLE_DATA)
+        # The demo's table store: its data dictionary and one resource document.
+        shutil.copytree(os.path.join(SOURCE, "scripts", "demo", "tamsel"), root)
         if not os.path.isfile(tamsel):
             print("(tamsel.exe was not built beside %s)" % self.args.prereq)
             return
@@ -179,28 +175,6 @@ class Demo:
         print("  store:   %s" % self.store.log)
         print("  drive C: %s" % os.path.join(self.machine.prefix, "drive_c"))
         return 0 if all(self.results[n][0] == 0 for n in (1, 2)) else 1
-
-
-TABLE_DEFINITIONS = """<?xml version="1.0"?>
-<data-dictionary>
-  <table name="Agentparams">
-    <columns>
-      <column name="PARAM_NAME"><data-type>CHAR</data-type><max-size>64</max-size></column>
-      <column name="param_Value"><data-type>CHAR</data-type><max-size>128</max-size></column>
-    </columns>
-    <primary-key><primary-key-column>PARAM_NAME</primary-key-column></primary-key>
-  </table>
-</data-dictionary>
-"""
-
-TABLE_DATA = """<?xml version="1.0"?>
-<ResourceData>
-  <AgentparamsList>
-    <Agentparams PARAM_NAME="RESOURCE_ID" param_Value="demo-resource-1"/>
-    <Agentparams PARAM_NAME="SITE" param_Value="demo site"/>
-  </AgentparamsList>
-</ResourceData>
-"""
 
 
 def main():
