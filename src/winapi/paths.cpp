@@ -5,8 +5,8 @@
  *   "Z:\dir\file"  -> "/dir/file": drive Z: is the host's own file system (the
  *                     way a Windows program sees the host's folders outside the
  *                     machine root, so that every path handed back is a Windows path)
- *   "\dir\file"    -> the same on the drive of the current directory (C: when the
- *                     current directory is not on an emulated drive)
+ *   "\dir\file"    -> the same on the drive of the current directory (Z: when
+ *                     that is outside the machine root)
  *   "dir\file"     -> relative to the process's real current directory
  *   "/any/path"    -> a POSIX absolute path: not re-rooted, only '\' becomes '/'
  *   "\\host\share" -> "" (another machine is never reachable from here)
