@@ -2,27 +2,22 @@
 #include "support/http_server.h"
 #include "support/scratch_root.h"
 
-#ifdef _WIN32
-/* Windows: no cpp-httplib for the target; the raw socket server runs on Winsock. */
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-/* The same switches the packaged library was built with. */
+/* The same switches the packaged library was built with; the Windows build uses the
+ * header-only library without TLS (see TlsServerAvailable). */
+#ifndef _WIN32
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_ZLIB_SUPPORT
 #define CPPHTTPLIB_BROTLI_SUPPORT
+#endif
 #include <httplib.h>
 
+#ifndef _WIN32
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #endif
+
+#include "support/sockets.h"
 
 #include <cctype>
 #include <chrono>
@@ -32,16 +27,6 @@
 
 #ifdef _WIN32
 typedef int socklen_t;
-#define MSG_NOSIGNAL 0
-#define SHUT_WR SD_SEND
-#define poll WSAPoll
-static int CloseSocket(int fd) { return closesocket(static_cast<SOCKET>(fd)); }
-static int ReadSocket(int fd, char *buf, size_t size) { return recv(static_cast<SOCKET>(fd), buf, static_cast<int>(size), 0); }
-static int WriteSocket(int fd, const char *buf, size_t size) { return send(static_cast<SOCKET>(fd), buf, static_cast<int>(size), 0); }
-#else
-static int CloseSocket(int fd) { return close(fd); }
-static ssize_t ReadSocket(int fd, char *buf, size_t size) { return read(fd, buf, size); }
-static ssize_t WriteSocket(int fd, const char *buf, size_t size) { return write(fd, buf, size); }
 #endif
 
 namespace vt_test {
@@ -133,19 +118,14 @@ static bool WriteSelfSignedCertificate(const std::string &certFile, const std::s
 #endif
 
 /* ---- HTTP / HTTPS server ---------------------------------------------------------------- */
+
+bool TlsServerAvailable() {
 #ifdef _WIN32
-
-struct TestHttpServer::Impl {
-    mutable std::mutex lock;
-    std::map<std::pair<std::string, std::string>, std::function<CannedResponse(const RecordedRequest &)>> handlers;
-    std::vector<RecordedRequest> requests;
-};
-
-TestHttpServer::TestHttpServer(bool tls) : tls_(tls), impl_(new Impl) {}  // never starts: ok() is false
-TestHttpServer::~TestHttpServer() {}
-
+    return false;
 #else
-
+    return true;
+#endif
+}
 
 using Handler = std::function<CannedResponse(const RecordedRequest &)>;
 
@@ -246,7 +226,7 @@ void TestHttpServer::Impl::Dispatch(const httplib::Request &req, httplib::Respon
 TestHttpServer::TestHttpServer(bool tls) : tls_(tls), impl_(new Impl) {
     if (tls) {
 #ifdef _WIN32
-        return;  // no TLS server on Windows: ok() stays false
+        return;  // see TlsServerAvailable(): ok() stays false
 #else
         dir_ = MakeTempDir("https");
         certFile_ = dir_ + "/cert.pem";
@@ -277,8 +257,6 @@ TestHttpServer::~TestHttpServer() {
     if (impl_->server) impl_->server->stop();
     if (impl_->thread.joinable()) impl_->thread.join();
 }
-
-#endif
 
 void TestHttpServer::Serve(const std::string &method, const std::string &path, CannedResponse response) {
     Serve(method, path, [response](const RecordedRequest &) { return response; });
@@ -386,7 +364,11 @@ RawSocketServer::RawSocketServer(std::string reply, bool holdOpen)
 RawSocketServer::~RawSocketServer() {
     if (wakePipe_[1] >= 0) {
         char c = 'x';
-        (void)!WriteSocket(wakePipe_[1], &c, 1);
+#ifdef _WIN32
+        (void)SendSocket(wakePipe_[1], &c, 1);
+#else
+        (void)!write(wakePipe_[1], &c, 1);
+#endif
     }
     if (acceptor_.joinable()) acceptor_.join();
     for (std::thread &t : workers_)
@@ -399,12 +381,11 @@ RawSocketServer::~RawSocketServer() {
 void RawSocketServer::Run() {
     for (;;) {
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) continue;
+        if (PollSockets(fds, 2, -1) < 0) continue;
         if (fds[1].revents) return;
         if (!(fds[0].revents & POLLIN)) continue;
-        const auto accepted = accept(listenFd_, nullptr, nullptr);
-        if (static_cast<int>(accepted) < 0) continue;
-        const int fd = static_cast<int>(accepted);
+        const int fd = AcceptSocket(listenFd_);
+        if (fd < 0) continue;
         ++connections_;
         workers_.emplace_back([this, fd] { Handle(fd); });
     }
@@ -413,7 +394,7 @@ void RawSocketServer::Run() {
 /* Waits for bytes from the client or the stop signal; false on stop or timeout. */
 static bool WaitReadable(int fd, int wakeFd, int timeoutMs) {
     pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    if (poll(fds, 2, timeoutMs) <= 0) return false;
+    if (PollSockets(fds, 2, timeoutMs) <= 0) return false;
     if (fds[1].revents) return false;
     return true;
 }
@@ -423,7 +404,7 @@ void RawSocketServer::Handle(int fd) {
     char buf[4096];
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
         if (!WaitReadable(fd, wakePipe_[0], 5000)) break;
-        const auto n = ReadSocket(fd, buf, sizeof(buf));
+        const long n = ReadSocket(fd, buf, sizeof(buf));
         if (n <= 0) break;
         head.append(buf, static_cast<size_t>(n));
     }
@@ -434,11 +415,11 @@ void RawSocketServer::Handle(int fd) {
     if (reply_ != kStall) {
         size_t sent = 0;
         while (sent < reply_.size()) {
-            const auto n = send(fd, reply_.data() + sent, static_cast<int>(reply_.size() - sent), MSG_NOSIGNAL);
+            const long n = SendSocket(fd, reply_.data() + sent, reply_.size() - sent);
             if (n <= 0) break;
             sent += static_cast<size_t>(n);
         }
-        if (!holdOpen_) shutdown(fd, SHUT_WR);
+        if (!holdOpen_) ShutdownSend(fd);
     }
     /* Hold the connection until the client closes it (or we are stopped), so
      * unread request bytes never turn the close into a reset. */

@@ -145,6 +145,10 @@ private:
     std::thread acceptor_;
 };
 
+/* False where the HTTPS server cannot run (the Windows build has no OpenSSL);
+ * tests of HTTPS skip there. */
+bool TlsServerAvailable();
+
 /* A loopback port with no listener (bound once, then released). */
 int RefusedPort();
 

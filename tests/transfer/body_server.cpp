@@ -1,15 +1,11 @@
 #include "body_server.h"
 
 #include "support/http_server.h"
-
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/sockets.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 namespace transfer_test {
 
@@ -27,7 +23,7 @@ BodyServer::~BodyServer()
     if (thread_.joinable())
         thread_.join();
     if (listenFd_ >= 0)
-        close(listenFd_);
+        vt_test::CloseSocket(listenFd_);
 }
 
 std::vector<BodyServer::Request> BodyServer::Requests() const
@@ -44,13 +40,13 @@ bool ReadMore(int fd, std::string *buffer, const std::atomic<bool> &stop)
 {
     while (!stop) {
         pollfd p = {fd, POLLIN, 0};
-        int ready = poll(&p, 1, 50);
+        int ready = vt_test::PollSockets(&p, 1, 50);
         if (ready < 0)
             return false;
         if (ready == 0)
             continue;
         char chunk[4096];
-        ssize_t got = read(fd, chunk, sizeof(chunk));
+        long got = vt_test::ReadSocket(fd, chunk, sizeof(chunk));
         if (got <= 0)
             return false;
         buffer->append(chunk, static_cast<size_t>(got));
@@ -59,12 +55,16 @@ bool ReadMore(int fd, std::string *buffer, const std::atomic<bool> &stop)
     return false;
 }
 
+std::string Lower(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 size_t ContentLength(const std::string &head)
 {
-    std::string lower = head;
-    for (char &c : lower)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    size_t at = lower.find("\r\ncontent-length:");
+    size_t at = Lower(head).find("\r\ncontent-length:");
     if (at == std::string::npos)
         return 0;
     return static_cast<size_t>(strtoul(head.c_str() + at + 17, nullptr, 10));
@@ -76,13 +76,12 @@ void BodyServer::Run()
 {
     while (!stop_) {
         pollfd p = {listenFd_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
+        if (vt_test::PollSockets(&p, 1, 50) <= 0)
             continue;
-        int fd = accept(listenFd_, nullptr, nullptr);
+        int fd = vt_test::AcceptSocket(listenFd_);
         if (fd < 0)
             continue;
-        /* One request per connection; the answer closes it. A client that hangs
-         * up early must not kill the test program with SIGPIPE. */
+        /* One request per connection; the answer closes it. */
         std::string buffer;
         size_t headEnd;
         bool alive = true;
@@ -92,9 +91,9 @@ void BodyServer::Run()
             Request request;
             request.head = buffer.substr(0, headEnd + 4);
             size_t want = ContentLength(request.head);
-            if (strcasestr(request.head.c_str(), "\r\nExpect: 100-continue") != nullptr) {
+            if (Lower(request.head).find("\r\nexpect: 100-continue") != std::string::npos) {
                 static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-                if (send(fd, kContinue, sizeof(kContinue) - 1, MSG_NOSIGNAL) < 0)
+                if (vt_test::SendSocket(fd, kContinue, sizeof(kContinue) - 1) < 0)
                     alive = false;
             }
             while (buffer.size() - (headEnd + 4) < want && ReadMore(fd, &buffer, stop_)) {
@@ -107,14 +106,14 @@ void BodyServer::Run()
             size_t piece = (reply_.size() + chunks_ - 1) / chunks_;
             for (size_t offset = 0; offset < reply_.size(); offset += piece) {
                 size_t n = std::min(piece, reply_.size() - offset);
-                if (send(fd, reply_.data() + offset, n, MSG_NOSIGNAL) < 0)
+                if (vt_test::SendSocket(fd, reply_.data() + offset, n) < 0)
                     break;
                 if (chunks_ > 1)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         }
-        shutdown(fd, SHUT_WR);
-        close(fd);
+        vt_test::ShutdownSend(fd);
+        vt_test::CloseSocket(fd);
     }
 }
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "support/log_capture.h"
+#include "transfer_fixture.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ const Explanation kExplanations[] = {
 
 TEST(HttpErrorTexts, EveryListedCodeLogsItsTextOnceAtError)
 {
-    vt_test::LogCapture log(4);
+    transfer_test::CapturedLog log(4);
     for (const Explanation &e : kExplanations)
         HttpGetLastError(e.code);
     std::vector<std::string> messages = log.Messages();
@@ -125,7 +125,7 @@ TEST(HttpErrorTexts, TableHoldsExactlyTheListedCodes)
 
 TEST(HttpErrorTexts, CodesOutsideTheTableWriteNothing)
 {
-    vt_test::LogCapture log(4);
+    transfer_test::CapturedLog log(4);
     const DWORD silent[] = {0, 2, 5, 112, 12047, 12171, 12185, 90001};
     for (DWORD code : silent)
         HttpGetLastError(code);

@@ -71,28 +71,28 @@ TEST_F(Routing, FallbackWalkStoresTheAddressThatAnswered)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        root_->WriteHive("");
-        wa_test::ResetWinHttpFaults();
+        ForgetLastAccessNames();
+        STANDIN_ONLY(wa_test::ResetWinHttpFaults());
         Addresses(c.last, c.ip, c.sec, c.host, c.flat);
         SetInt(&gv_serverPort, server.port());
         char *data = nullptr;
         EXPECT_EQ(c.result, Get(&data));
         free(data);
-        EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest"));
-        EXPECT_EQ(c.stored, HiveValue("VTLastAccessName"));
+        STANDIN_ONLY(EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+        EXPECT_EQ(c.stored, ServerInfoValue("VTLastAccessName"));
         if (*c.stored) {
             ASSERT_NE(nullptr, gv_lastAccessName);
             EXPECT_STREQ(c.stored, gv_lastAccessName);
         } else {
-            EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpReadData"));
+            STANDIN_ONLY(EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpReadData")));
         }
         /* The next request starts where the last one succeeded. */
         if (c.result == 0) {
-            wa_test::ResetWinHttpFaults();
+            STANDIN_ONLY(wa_test::ResetWinHttpFaults());
             char *again = nullptr;
             EXPECT_EQ(0u, Get(&again));
             free(again);
-            EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest"));
+            STANDIN_ONLY(EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest")));
         }
     }
     EXPECT_TRUE(log_->Contains("INFO", "AgentSendRequest : Last Access Address is 127.0.0.1 \n"));
@@ -113,25 +113,25 @@ TEST_F(Routing, HttpErrorsAndNotModifiedEndTheWalk)
     Addresses(kAnswers, "localhost", "localhost", "localhost", "localhost");
     char *data = nullptr;
     EXPECT_EQ(404u, Get(&data));
-    EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest"));
-    EXPECT_EQ("", HiveValue("VTLastAccessName"));
+    STANDIN_ONLY(EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+    EXPECT_EQ("", ServerInfoValue("VTLastAccessName"));
 
     /* 304 from the IP address is not the 0 that ends the walk there: the secondary
      * address is tried next, and its 404 ends it. */
-    wa_test::ResetWinHttpFaults();
+    STANDIN_ONLY(wa_test::ResetWinHttpFaults());
     Addresses(kRefused1, "localhost", kAnswers, "localhost", "localhost");
     EXPECT_EQ(404u, Get(&data));
-    EXPECT_EQ(3, wa_test::WinHttpCallCount("WinHttpSendRequest"));
+    STANDIN_ONLY(EXPECT_EQ(3, wa_test::WinHttpCallCount("WinHttpSendRequest")));
     EXPECT_STREQ(kRefused1, gv_lastAccessName);
 
     /* 304 from the IP address with no secondary address: the walk ends with the
      * success code and the unchanged last access address is stored. */
-    wa_test::ResetWinHttpFaults();
+    STANDIN_ONLY(wa_test::ResetWinHttpFaults());
     Addresses(kRefused1, "localhost", nullptr, kAnswers, kAnswers);
     EXPECT_EQ(static_cast<DWORD>(RESULT_NOT_MODIFIED), Get(&data));
-    EXPECT_EQ(2, wa_test::WinHttpCallCount("WinHttpSendRequest"));
+    STANDIN_ONLY(EXPECT_EQ(2, wa_test::WinHttpCallCount("WinHttpSendRequest")));
     EXPECT_STREQ(kRefused1, gv_lastAccessName);
-    EXPECT_EQ(kRefused1, HiveValue("VTLastAccessName"));
+    EXPECT_EQ(kRefused1, ServerInfoValue("VTLastAccessName"));
     EXPECT_EQ(nullptr, data);
 }
 
@@ -245,9 +245,9 @@ TEST_F(Routing, ProxyServesOnlyTheManagementServer)
     free(data);
     EXPECT_EQ(1u, distribution.RequestCount());
     EXPECT_EQ(std::string::npos, proxy.log().find(distributionPort));
-    EXPECT_EQ(kAnswers, HiveValue("DistributionLastAccessName"));
+    EXPECT_EQ(kAnswers, ServerInfoValue("DistributionLastAccessName"));
     EXPECT_STREQ(kAnswers, gv_dsLastAccessName);
-    EXPECT_EQ(kAnswers, HiveValue("VTLastAccessName"));
+    EXPECT_EQ(kAnswers, ServerInfoValue("VTLastAccessName"));
 
     /* Uploads to the management server take the same way. */
     char *answer = nullptr;
@@ -259,12 +259,12 @@ TEST_F(Routing, ProxyServesOnlyTheManagementServer)
      * is tried and the server sees nothing. */
     SetText(&gv_proxyPassword, "wrong");
     SetText(&gv_serverIPAddress, kAnswers);
-    wa_test::ResetWinHttpFaults();
+    STANDIN_ONLY(wa_test::ResetWinHttpFaults());
     data = nullptr;
     DWORD refused = AgentSendRequest("/data", nullptr, &data, GET_DATA, true, 1, 0, DOWNLOAD_MODE_PLAIN);
     EXPECT_TRUE(refused == 401 || refused == 407) << refused;
     EXPECT_EQ(nullptr, data);
-    EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest"));
+    STANDIN_ONLY(EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest")));
     EXPECT_EQ(2u, management.RequestCount());
 }
 
@@ -294,7 +294,7 @@ TEST_F(Routing, ProxyAuthenticationRequiredEndsTheCall)
     EXPECT_FALSE(Exists("C:\\dl\\x.msi"));
     EXPECT_EQ(3, proxy.connections());
     EXPECT_EQ(0u, server.RequestCount());
-    EXPECT_EQ("", HiveValue("VTLastAccessName"));
+    EXPECT_EQ("", ServerInfoValue("VTLastAccessName"));
     EXPECT_EQ(2, log_->Count("ERROR", "GetInternetRequestHandle : Proxy Credentials are failed to authenticate 407 \n"));
     EXPECT_EQ(1, log_->Count("ERROR", "InternetSendRequestEx : Proxy Credentials are failed to authenticate 407 \n"));
 }
@@ -359,13 +359,13 @@ TEST_F(Routing, DownloadWithoutDistributionServerStoresTheManagementAddress)
     vt_test::MakeDirs(Host("C:\\dl"));
     for (int rate : {0, 1}) {
         SCOPED_TRACE(rate);
-        root_->WriteHive("");
+        ForgetLastAccessNames();
         SetInt(&gv_dataTransferRateKBps, rate);
         SetText(&gv_lastAccessName, kRefused1);
         EXPECT_EQ(0u, AgentDownloadFile("store\\p.msi", "C:\\dl\\p.msi", false));
-        EXPECT_EQ(kAnswers, HiveValue("VTLastAccessName"));
+        EXPECT_EQ(kAnswers, ServerInfoValue("VTLastAccessName"));
         EXPECT_STREQ(kAnswers, gv_lastAccessName);
-        EXPECT_EQ("", HiveValue("DistributionLastAccessName"));
+        EXPECT_EQ("", ServerInfoValue("DistributionLastAccessName"));
         EXPECT_STREQ(kRefused3, gv_dsLastAccessName);
     }
 }
@@ -389,16 +389,16 @@ TEST_F(Routing, FallbackAddressAnsweringNotModifiedBecomesTheLastAccess)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        root_->WriteHive("");
-        wa_test::ResetWinHttpFaults();
+        ForgetLastAccessNames();
+        STANDIN_ONLY(wa_test::ResetWinHttpFaults());
         Addresses(kRefused1, kRefused2, c.sec, c.host, c.flat);
         char *data = nullptr;
         EXPECT_EQ(static_cast<DWORD>(RESULT_NOT_MODIFIED), Get(&data));
         EXPECT_EQ(nullptr, data);
-        EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest"));
+        STANDIN_ONLY(EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest")));
         ASSERT_NE(nullptr, gv_lastAccessName);
         EXPECT_STREQ("localhost", gv_lastAccessName);
-        EXPECT_EQ("localhost", HiveValue("VTLastAccessName"));
+        EXPECT_EQ("localhost", ServerInfoValue("VTLastAccessName"));
     }
 }
 

@@ -3,24 +3,64 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <regex>
-
 #include "agent/settings.h"
+#include "platform/registry.h"
 #include "transfer/session.h"
 #include "winapi/wa_testhooks.h"
 #include "winapi/wa_winhttp_hooks.h"
 
 namespace transfer_test {
 
+std::string CapturedLog::Text() const
+{
+    std::string text = capture_.Text();
+    std::string lf;
+    lf.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            lf.push_back(text[i]);
+    }
+    return lf;
+}
+
+std::vector<std::string> CapturedLog::Messages(const std::string &tag) const
+{
+    std::vector<std::string> selected;
+    for (const std::string &message : Messages()) {
+        if (message.compare(0, tag.size() + 1, tag + " ") == 0)
+            selected.push_back(message.substr(tag.size() + 1));
+    }
+    return selected;
+}
+
+int CapturedLog::Count(const std::string &tag, const std::string &message) const
+{
+    int count = 0;
+    for (const std::string &m : Messages(tag))
+        count += m == message ? 1 : 0;
+    return count;
+}
+
+bool CapturedLog::Contains(const std::string &tag, const std::string &part) const
+{
+    for (const std::string &m : Messages(tag)) {
+        if (m.find(part) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 void TransferTest::SetUp()
 {
     root_ = std::make_unique<vt_test::ScratchRoot>();
     root_->WriteHive("");
     vt_test::MakeDirs(root_->Host("C:\\Temp"));
-    log_ = std::make_unique<vt_test::LogCapture>(4);
+    log_ = std::make_unique<CapturedLog>(4);
+#ifdef WINAPI_STANDIN
     wa_test::ResetWinHttpFaults();
     wa_test::RecordSleeps(true);
     wa_test::ClearRecordedSleeps();
+#endif
     SetIfModifiedSinceEnabled(0);
     ClearLastModifiedTime();
     SetText(&gv_tempDir, "C:\\Temp");
@@ -38,8 +78,10 @@ void TransferTest::TearDown()
 {
     SetIfModifiedSinceEnabled(0);
     ClearLastModifiedTime();
+#ifdef WINAPI_STANDIN
     wa_test::ResetWinHttpFaults();
     wa_test::RecordSleeps(false);
+#endif
     for (auto it = savedTexts_.rbegin(); it != savedTexts_.rend(); ++it) {
         free(*it->first);
         *it->first = it->second;
@@ -96,14 +138,24 @@ bool TransferTest::Exists(const std::string &windowsPath) const
     return vt_test::PathExists(root_->Host(windowsPath));
 }
 
-std::string TransferTest::HiveValue(const std::string &name) const
+std::string TransferTest::ServerInfoValue(const std::string &name) const
 {
-    std::regex line("\"" + name + "\"=\"([^\"]*)\"");
-    std::string hive = root_->ReadHive();
-    std::smatch m;
-    if (std::regex_search(hive, m, line))
-        return m[1].str();
-    return "";
+    char *value = nullptr;
+    std::string text;
+    if (ReadRegistryString(HKEY_LOCAL_MACHINE, VT_SERVERINFO_KEY, name.c_str(), &value) == ERROR_SUCCESS && value)
+        text = value;
+    free(value);
+    return text;
+}
+
+void TransferTest::ForgetLastAccessNames()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, VT_SERVERINFO_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, "VTLastAccessName");
+    RegDeleteValueA(key, "DistributionLastAccessName");
+    RegCloseKey(key);
 }
 
 std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }

@@ -1,7 +1,7 @@
 /* Shared set-up of the transfer tests: a scratch machine root with an empty
  * hive and a TEMP folder, the log captured at the most detailed level, the Sleep
- * recorder on, no injected WinHTTP faults, and the agent settings the transfer
- * code reads set to test values (restored afterwards). */
+ * recorder on and no injected WinHTTP faults (stand-in only), and the agent
+ * settings the transfer code reads set to test values (restored afterwards). */
 #pragma once
 #include <gtest/gtest.h>
 
@@ -15,6 +15,34 @@
 #include "winapi/winapi.h"
 
 namespace transfer_test {
+
+/* The captured log read with every "\r\n" as "\n": the log ends its lines the
+ * host's way (Windows "\r\n"), the expected texts here end with "\n". */
+class CapturedLog {
+public:
+    explicit CapturedLog(int level) : capture_(level) {}
+    std::string Text() const;
+    std::vector<std::string> Messages() const { return vt_test::SplitLogMessages(Text()); }
+    /* Messages with the tag, without the tag. */
+    std::vector<std::string> Messages(const std::string &tag) const;
+    int Count(const std::string &tag, const std::string &message) const;
+    bool Contains(const std::string &tag, const std::string &part) const;
+
+private:
+    vt_test::LogCapture capture_;
+};
+
+/* The stand-in's hooks (injected WinHTTP faults, call counters, the Sleep
+ * recorder) exist only in the stand-in: checks through them are left out
+ * elsewhere, where the rest of the test still runs (and Sleep really waits); a
+ * test that cannot do without them skips there with its reason. */
+#ifdef WINAPI_STANDIN
+#define STANDIN_ONLY(...) __VA_ARGS__
+#define SKIP_WITHOUT_STANDIN(reason)
+#else
+#define STANDIN_ONLY(...)
+#define SKIP_WITHOUT_STANDIN(reason) GTEST_SKIP() << reason
+#endif
 
 class TransferTest : public ::testing::Test {
 protected:
@@ -32,11 +60,13 @@ protected:
     std::string Host(const std::string &windowsPath) const { return root_->Host(windowsPath); }
     std::string ReadHostFile(const std::string &windowsPath) const;
     bool Exists(const std::string &windowsPath) const;
-    /* Value of `name` in the scratch hive file ("" when absent). */
-    std::string HiveValue(const std::string &name) const;
+    /* Text value `name` of the agent's ServerInfo key ("" when absent). */
+    std::string ServerInfoValue(const std::string &name) const;
+    /* Removes the stored last access addresses of both servers. */
+    void ForgetLastAccessNames();
 
     std::unique_ptr<vt_test::ScratchRoot> root_;
-    std::unique_ptr<vt_test::LogCapture> log_;
+    std::unique_ptr<CapturedLog> log_;
 
 private:
     std::vector<std::pair<char **, char *>> savedTexts_;

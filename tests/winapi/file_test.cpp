@@ -326,6 +326,7 @@ TEST_F(FileTest, MoveFileExReplacesInOneStepAndNeverFollowsALink) {
     EXPECT_EQ(ReadWholeFile(Host("pkg.msi")), "NEW");
     EXPECT_FALSE(PathExists(Host("new.tmp")));
 
+#ifdef WINAPI_STANDIN /* links made through the host (symlink) */
     /* A link under the target name is replaced; what it pointed to is untouched. */
     WriteWholeFile(Host("victim.txt"), "VICTIM");
     WriteWholeFile(Host("new.tmp"), "NEWER");
@@ -342,6 +343,7 @@ TEST_F(FileTest, MoveFileExReplacesInOneStepAndNeverFollowsALink) {
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANTOPEN));
     EXPECT_EQ(ReadWholeFile(Host("victim.txt")), "VICTIM");
+#endif
 
     /* Errors: a missing source, a folder in the way. */
     SetLastError(0);
