@@ -160,7 +160,14 @@ TEST_F(PlainDownload, BrokenAnswersFailWithoutTouchingTheDestination)
     }
     EXPECT_EQ(2, log_->Count("ERROR", "InternetGetRequestEx :  Error in Content Length Header -> 12150 \n"));
     /* The cut-short body ends in the availability query, not in the length check. */
-    EXPECT_EQ(2, log_->Count("ERROR", "InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> 12030 \n"));
+    const int inQuery = log_->Count("ERROR", "InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> 12030 \n");
+#ifdef WINAPI_STANDIN
+    EXPECT_EQ(2, inQuery);
+#else
+    /* Wine's availability query reports the cut as the end of the data: the length
+     * check then ends the transfer with the same code. */
+    EXPECT_EQ(2, inQuery + log_->Count("ERROR", "InternetGetRequestEx : The transfer ended after 3 of 10 bytes --> 12030 \n"));
+#endif
     EXPECT_EQ(2, log_->Count("ERROR", "HttpGetLastError: The requested header could not be located. \n"));
     EXPECT_TRUE(TempFiles("C:\\Temp").empty());
 }
