@@ -326,7 +326,9 @@ TEST_F(FileTest, MoveFileExReplacesInOneStepAndNeverFollowsALink) {
     EXPECT_EQ(ReadWholeFile(Host("pkg.msi")), "NEW");
     EXPECT_FALSE(PathExists(Host("new.tmp")));
 
-    /* A link under the target name is replaced; what it pointed to is untouched. */
+#ifdef WINAPI_STANDIN
+    /* A link under the target name is replaced; what it pointed to is untouched.
+     * (Host links: on Windows making one needs a privilege the suite does not have.) */
     WriteWholeFile(Host("victim.txt"), "VICTIM");
     WriteWholeFile(Host("new.tmp"), "NEWER");
     ASSERT_EQ(symlink(Host("victim.txt").c_str(), Host("link.msi").c_str()), 0);
@@ -342,6 +344,7 @@ TEST_F(FileTest, MoveFileExReplacesInOneStepAndNeverFollowsALink) {
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANTOPEN));
     EXPECT_EQ(ReadWholeFile(Host("victim.txt")), "VICTIM");
+#endif
 
     /* Errors: a missing source, a folder in the way. */
     SetLastError(0);
