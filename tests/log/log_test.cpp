@@ -26,6 +26,62 @@ const std::regex kCloseLine("Log close time: " + kStamp);
 /* One whole written line: prefix pieces, tag and the message's text. */
 const std::regex kLogLine(R"(\[ )" + kStamp + R"( \] \[ (\d+) \] \[(INFO|ERROR|DEBUG|TRACE)\] (.*))");
 
+class LogFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Reset();
+        dir_ = vt_test::MakeTempDir("log.");
+    }
+    void TearDown() override { Reset(); }
+
+    static void Reset() {
+        CloseLogFile();
+        ReleaseLogSettings();
+        SetTamselRoot(nullptr);
+    }
+
+    /* The log of this test at `level`, opened the table store's way. */
+    std::string Open(int level, bool append = true, const char *name = "test.log") {
+        InitMutex();
+        EXPECT_TRUE(InitLogDefaults());
+        EXPECT_TRUE(SetLogParameters(name, dir_.c_str(), level));
+        EXPECT_TRUE(append ? OpenLogFileAppend() : OpenLogFile());
+        return dir_ + "/" + name;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(LogFile, LineLayoutOfOpenAndLevelLines) {
+    std::string path = Open(2);
+    LogInfo("patchName : %s\n", "KB1");
+    LogError("code %d char %c hex %X\n", -5, 'z', 0xBEEFu);
+    std::vector<std::string> lines = vt_test::FileLines(path);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_TRUE(std::regex_match(lines[0], kOpenLine)) << lines[0];
+
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[1], m, kLogLine)) << lines[1];
+    EXPECT_EQ(std::to_string(GetCurrentThreadId()), m[1].str());
+    EXPECT_EQ("INFO", m[2].str());
+    EXPECT_EQ("patchName : KB1", m[3].str());
+    ASSERT_TRUE(std::regex_match(lines[2], m, kLogLine)) << lines[2];
+    EXPECT_EQ("ERROR", m[2].str());
+    EXPECT_EQ("code -5 char z hex BEEF", m[3].str());
+
+    /* The time stamp is today's local date. */
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char year[8];
+    snprintf(year, sizeof year, "%d-", now.wYear);
+    EXPECT_EQ(0u, lines[1].find(std::string("[ ") + year));
+
+    char *stamp = GetTimeStamp();
+    ASSERT_NE(nullptr, stamp);
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(kStamp))) << stamp;
+    free(stamp);
+}
+
 TEST_F(LogFile, LevelTableKeepsOnlyTheLowEightBits) {
     const struct {
         int level;
