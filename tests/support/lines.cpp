@@ -5,6 +5,9 @@
 namespace vt_test {
 
 std::string UnixLineEnds(const std::string &text) {
+#ifndef _WIN32
+    return text;
+#else
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -12,6 +15,7 @@ std::string UnixLineEnds(const std::string &text) {
         out += text[i];
     }
     return out;
+#endif
 }
 
 std::vector<std::string> SplitLines(const std::string &text) {

@@ -7,7 +7,8 @@
 
 namespace vt_test {
 
-/* The text with each "\r\n" written as "\n" (a lone '\r' stays). */
+/* The text with the host's line end written as "\n": on Windows each "\r\n" (one a
+ * message wrote itself shows as "\r\r\n" there and stays "\r\n"); elsewhere unchanged. */
 std::string UnixLineEnds(const std::string &text);
 /* The text's lines without their line ends; a last line without one counts too. */
 std::vector<std::string> SplitLines(const std::string &text);
