@@ -1,12 +1,12 @@
 /* Opening the agent's log from its registry settings on an emulated machine. */
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "agent/agent_log.h"
 #include "log/log.h"
+#include "support/lines.h"
 #include "support/scratch_root.h"
 
 namespace {
@@ -17,13 +17,6 @@ std::string AgentKey(const std::string &values) {
     return "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Vantrel\\DAZered]\n"
            "\"DAZeredInstallDir\"=\"C:\\\\Program Files\\\\Corvane\\\\Vantrel\"\n" +
            values + "\n";
-}
-
-std::vector<std::string> Lines(const std::string &path) {
-    std::vector<std::string> lines;
-    std::istringstream in(vt_test::ReadWholeFile(path));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 class AgentLog : public ::testing::Test {
@@ -48,7 +41,7 @@ protected:
         LogTrace("t\n");
         Reset();
         std::string tags;
-        for (const std::string &line : Lines(LogPath())) {
+        for (const std::string &line : vt_test::FileLines(LogPath())) {
             for (const char *tag : {"[INFO] i", "[ERROR] e", "[DEBUG] d", "[TRACE] t"})
                 if (line.find(tag) != std::string::npos) tags += tag[1];
         }
@@ -75,7 +68,7 @@ TEST_F(AgentLog, ConfiguredLevelKeepsItsLowEightBits) {
         vt_test::WriteWholeFile(LogPath(), "");
         EXPECT_EQ(c.tags, TagsWritten());
         /* Whatever the level, the open line is there. */
-        std::vector<std::string> lines = Lines(LogPath());
+        std::vector<std::string> lines = vt_test::FileLines(LogPath());
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(0u, lines[0].find("Log open time: "));
     }
@@ -118,14 +111,14 @@ TEST_F(AgentLog, OpenModeTwoTruncatesEveryOtherAppends) {
     Reset();
     ASSERT_EQ(0, InitAgentLog("agent.log", directory.c_str(), 0));
     Reset();
-    std::vector<std::string> lines = Lines(LogPath());
+    std::vector<std::string> lines = vt_test::FileLines(LogPath());
     ASSERT_EQ(5u, lines.size());
     EXPECT_NE(std::string::npos, lines[1].find("[INFO] first run"));
     EXPECT_EQ(0u, lines[2].find("Log close time: "));
 
     ASSERT_EQ(0, InitAgentLog("agent.log", directory.c_str(), 2));
     Reset();
-    lines = Lines(LogPath());
+    lines = vt_test::FileLines(LogPath());
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(0u, lines[0].find("Log open time: "));
 

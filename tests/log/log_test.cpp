@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "support/lines.h"
 #include "support/scratch_root.h"
 #include "util/locks.h"
 #include "winapi/wa_testhooks.h"
@@ -25,13 +25,6 @@ const std::regex kOpenLine("Log open time: " + kStamp);
 const std::regex kCloseLine("Log close time: " + kStamp);
 /* One whole written line: prefix pieces, tag and the message's text. */
 const std::regex kLogLine(R"(\[ )" + kStamp + R"( \] \[ (\d+) \] \[(INFO|ERROR|DEBUG|TRACE)\] (.*))");
-
-std::vector<std::string> Lines(const std::string &path) {
-    std::vector<std::string> lines;
-    std::istringstream in(vt_test::ReadWholeFile(path));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 class LogFile : public ::testing::Test {
 protected:
@@ -63,7 +56,7 @@ TEST_F(LogFile, LineLayoutOfOpenAndLevelLines) {
     std::string path = Open(2);
     LogInfo("patchName : %s\n", "KB1");
     LogError("code %d char %c hex %X\n", -5, 'z', 0xBEEFu);
-    std::vector<std::string> lines = Lines(path);
+    std::vector<std::string> lines = vt_test::FileLines(path);
     ASSERT_EQ(3u, lines.size());
     EXPECT_TRUE(std::regex_match(lines[0], kOpenLine)) << lines[0];
 
@@ -105,7 +98,7 @@ TEST_F(LogFile, LevelTableKeepsOnlyTheLowEightBits) {
         LogDebug("d\n");
         LogTrace("t\n");
         std::string seen;
-        for (const std::string &line : Lines(path)) {
+        for (const std::string &line : vt_test::FileLines(path)) {
             std::smatch m;
             if (std::regex_match(line, m, kLogLine)) seen += m[2].str()[0];
         }
@@ -129,7 +122,7 @@ TEST_F(LogFile, WideTextOutsideAsciiIsWrittenWhole) {
     const std::string path = Open(2);
     LogInfo("destination file %S \n", L"C:\\Programme\\M\u00fcller\\\u20ac.msi");
     LogInfo("next\n");
-    const std::vector<std::string> lines = Lines(path);
+    const std::vector<std::string> lines = vt_test::FileLines(path);
     ASSERT_EQ(lines.size(), 3u);
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines[1], m, kLogLine));
@@ -142,7 +135,7 @@ TEST_F(LogFile, MessageWithoutLineEndContinuesTheLine) {
     std::string path = Open(2);
     LogInfo("first ");
     LogInfo("second\n");
-    std::vector<std::string> lines = Lines(path);
+    std::vector<std::string> lines = vt_test::FileLines(path);
     ASSERT_EQ(2u, lines.size());
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines[1], m, kLogLine));
@@ -153,18 +146,22 @@ TEST_F(LogFile, MessageWithoutLineEndContinuesTheLine) {
 TEST_F(LogFile, TwoThreadsWriteWholeLinesOnly) {
     std::string path = Open(2);
     constexpr int kLines = 10000;
+#ifdef WINAPI_STANDIN
     wa_test::ClearRecordedSleeps();
     wa_test::RecordSleeps(true);
+#endif
     auto writer = [](int thread) {
         for (int i = 0; i < kLines; ++i) LogInfo("thread %d line %d of a longer message body\n", thread, i);
     };
     std::thread a(writer, 1), b(writer, 2);
     a.join();
     b.join();
+#ifdef WINAPI_STANDIN
     wa_test::RecordSleeps(false);
     wa_test::ClearRecordedSleeps();
+#endif
 
-    std::vector<std::string> lines = Lines(path);
+    std::vector<std::string> lines = vt_test::FileLines(path);
     ASSERT_EQ(1u + 2 * kLines, lines.size());
     const std::regex body(R"(thread (\d) line (\d+) of a longer message body)");
     std::map<int, int> next;  /* each thread's lines arrive whole and in order */
@@ -225,7 +222,7 @@ TEST_F(LogFile, SecondOpenKeepsTheFileAndOnlyTraces) {
     EXPECT_TRUE(OpenLogFileAppend());
     EXPECT_TRUE(OpenLogFile());
     EXPECT_FALSE(vt_test::PathExists(other + "/test.log"));
-    std::vector<std::string> lines = Lines(path);
+    std::vector<std::string> lines = vt_test::FileLines(path);
     ASSERT_EQ(3u, lines.size());
     for (size_t i = 1; i < 3; ++i) {
         std::smatch m;
@@ -236,7 +233,7 @@ TEST_F(LogFile, SecondOpenKeepsTheFileAndOnlyTraces) {
     /* Below level 4 the second open leaves no trace at all. */
     SetLogLevel(3);
     EXPECT_TRUE(OpenLogFileAppend());
-    EXPECT_EQ(3u, Lines(path).size());
+    EXPECT_EQ(3u, vt_test::FileLines(path).size());
 }
 
 TEST_F(LogFile, AppendKeepsEarlierRunsAndTruncateStartsOver) {
@@ -244,13 +241,13 @@ TEST_F(LogFile, AppendKeepsEarlierRunsAndTruncateStartsOver) {
     LogInfo("run one\n");
     CloseLogFile();
     EXPECT_EQ(nullptr, gv_logFilePtr);
-    std::vector<std::string> lines = Lines(path);
+    std::vector<std::string> lines = vt_test::FileLines(path);
     ASSERT_EQ(3u, lines.size());
     EXPECT_TRUE(std::regex_match(lines[2], kCloseLine)) << lines[2];
 
     ASSERT_TRUE(OpenLogFileAppend());
     LogInfo("run two\n");
-    lines = Lines(path);
+    lines = vt_test::FileLines(path);
     ASSERT_EQ(5u, lines.size());
     EXPECT_TRUE(std::regex_match(lines[0], kOpenLine));
     EXPECT_TRUE(std::regex_match(lines[3], kOpenLine));
@@ -259,7 +256,7 @@ TEST_F(LogFile, AppendKeepsEarlierRunsAndTruncateStartsOver) {
 
     CloseLogFile();
     ASSERT_TRUE(OpenLogFile());
-    lines = Lines(path);
+    lines = vt_test::FileLines(path);
     ASSERT_EQ(1u, lines.size());
     EXPECT_TRUE(std::regex_match(lines[0], kOpenLine));
 }
@@ -372,7 +369,7 @@ TEST_F(LogFile, WindowsDirectoryReachesTheEmulatedDrive) {
     ASSERT_TRUE(OpenLogFileAppend());
     LogInfo("on the drive\n");
     CloseLogFile();
-    std::vector<std::string> lines = Lines(root.Host(install + "\\logs\\agent.log"));
+    std::vector<std::string> lines = vt_test::FileLines(root.Host(install + "\\logs\\agent.log"));
     ASSERT_EQ(3u, lines.size());
     EXPECT_NE(std::string::npos, lines[1].find("[INFO] on the drive"));
 }

@@ -2,10 +2,10 @@
  * and the agent log it appends to. */
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/lines.h"
 #include "support/scratch_root.h"
 
 namespace {
@@ -15,13 +15,6 @@ const std::string kAgentKey =
     "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Vantrel\\DAZered]\n"
     "\"DAZeredInstallDir\"=\"C:\\\\Program Files\\\\Corvane\\\\Vantrel\"\n";
 const std::string kPatchLine = "] [INFO] patchName : ";
-
-std::vector<std::string> Lines(const std::string &path) {
-    std::vector<std::string> lines;
-    std::istringstream in(vt_test::ReadWholeFile(path));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 int CountOpenLines(const std::vector<std::string> &lines) {
     int count = 0;
@@ -107,7 +100,7 @@ TEST_F(PrereqProgram, PatchNameSwitchesAndExitCodes) {
         vt_test::WriteWholeFile(LogPath(), "");
         vt_test::ProcessResult result = Run(c.args);
         EXPECT_EQ(c.exitCode, result.exitCode) << result.err;
-        std::vector<std::string> lines = Lines(LogPath());
+        std::vector<std::string> lines = vt_test::FileLines(LogPath());
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(0u, lines[0].rfind("Log open time: ", 0)) << lines[0];
         EXPECT_EQ(1, CountOpenLines(lines));
@@ -124,7 +117,7 @@ TEST_F(PrereqProgram, LogFolderIsMadeAndLaterRunsAppend) {
     InstallAgent();
     ASSERT_FALSE(vt_test::PathExists(root_.Host(kInstallDir + "\\logs")));
     EXPECT_EQ(0, Run({"-p", "KB1"}).exitCode);
-    std::vector<std::string> lines = Lines(LogPath());
+    std::vector<std::string> lines = vt_test::FileLines(LogPath());
     ASSERT_GE(lines.size(), 2u);
     EXPECT_NE(std::string::npos, lines[1].find("] [INFO] patchName : KB1"));
     EXPECT_EQ(0u, lines[1].find("[ "));
@@ -135,7 +128,7 @@ TEST_F(PrereqProgram, LogFolderIsMadeAndLaterRunsAppend) {
     const vt_test::ProcessResult second = Run({"-p", "KB2"});
     EXPECT_EQ(0, second.exitCode);
     EXPECT_TRUE(EndsLinesTheHostWay(second.out));
-    lines = Lines(LogPath());
+    lines = vt_test::FileLines(LogPath());
     EXPECT_EQ(3, CountOpenLines(lines));
     EXPECT_EQ((std::vector<std::string>{"KB1", "KB2"}), PatchNames(lines));
     /* The program never closes its log. */

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -117,7 +116,7 @@ protected:
 
     /* The log without time stamps and thread ids. */
     std::string Log() const {
-        return WithoutStamps(ReadWholeFile(root.Host(machine.installDir + "\\logs\\rozedidavevazez.log")));
+        return WithoutStamps(vt_test::UnixLineEnds(ReadWholeFile(root.Host(machine.installDir + "\\logs\\rozedidavevazez.log"))));
     }
     std::string MsiexecRuns() const { return ReadWholeFile(root.path() + "/msiexec-runs.log"); }
 
@@ -409,7 +408,7 @@ TEST_F(PackageSafetyTest, AKilledRunLeavesTheOldPackageOrTheWholeNewOneAndTheNex
             const int pid = Start();
             ASSERT_GT(pid, 0);
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-            kill(pid, SIGKILL);
+            vt_test::KillProgram(pid);
             vt_test::WaitProgram(pid);
             const std::string now = ReadWholeFile(PackageHost());
             EXPECT_TRUE(now == "old package" || now == whole) << "a package of " << now.size() << " bytes";

@@ -2,6 +2,7 @@
  * text for hive fixtures, and registry reads in a chosen view. */
 #pragma once
 #include "log/log.h"
+#include "support/lines.h"
 #include "support/scratch_root.h"
 #include "winapi/winapi.h"
 
@@ -42,7 +43,7 @@ public:
         char buf[4096];
         size_t n;
         while ((n = fread(buf, 1, sizeof buf, stream_)) > 0) all.append(buf, n);
-        return WithoutStamps(all);
+        return WithoutStamps(vt_test::UnixLineEnds(all));
     }
     /* Only the [INFO] and [ERROR] lines. */
     std::string InfoAndErrors() const {

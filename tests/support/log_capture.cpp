@@ -6,12 +6,14 @@
 #include <regex>
 
 #include "log/log.h"
+#include "support/lines.h"
 #include "support/scratch_root.h"
 #include "util/locks.h"
 
 namespace vt_test {
 
-std::vector<std::string> SplitLogMessages(const std::string &text) {
+std::vector<std::string> SplitLogMessages(const std::string &written) {
+    const std::string text = UnixLineEnds(written);
     static const std::regex prefix(
         R"(\[ \d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}:\d{3} \] \[ -?\d+ \] \[(INFO|ERROR|DEBUG|TRACE)\] )");
     struct Start {
@@ -55,7 +57,7 @@ LogCapture::~LogCapture() {
     }
 }
 
-std::string LogCapture::Text() const { return ReadWholeFile(path_); }
+std::string LogCapture::Text() const { return UnixLineEnds(ReadWholeFile(path_)); }
 
 std::vector<std::string> LogCapture::Messages() const { return SplitLogMessages(Text()); }
 

@@ -8,7 +8,7 @@
 namespace vt_test {
 
 /* Splits a log text into "TAG message" entries (the tag without brackets, the
- * message with its own line ends), in order; the log's close line is dropped. */
+ * message with its own line ends, each "\n"), in order; the log's close line is dropped. */
 std::vector<std::string> SplitLogMessages(const std::string &text);
 
 class LogCapture {
@@ -19,7 +19,7 @@ public:
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
-    /* The raw log text so far. */
+    /* The log text so far, its lines ending in "\n" on every host. */
     std::string Text() const;
     /* Every message written so far, as SplitLogMessages gives them. */
     std::vector<std::string> Messages() const;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "winapi/winapi.h"
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -178,7 +181,18 @@ void ScratchRoot::WriteHive(const std::string &body) const {
     const std::vector<std::string> sections = Sections(body);
     written_.insert(written_.end(), sections.begin(), sections.end());
     const std::string file = path_ + "\\import.reg";
-    WriteWholeFile(file, "Windows Registry Editor Version 5.00\r\n\r\n" + body);
+    /* reg.exe reads UTF-16 (with its mark); the fixtures are UTF-8 with "\n" line ends. */
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    for (char c : body) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], static_cast<int>(wide.size()))));
+    std::string utf16 = "\xff\xfe";
+    for (wchar_t w : wide) {
+        utf16 += static_cast<char>(w & 0xff);
+        utf16 += static_cast<char>((w >> 8) & 0xff);
+    }
+    WriteWholeFile(file, utf16);
     ProcessResult r = RunProgram("C:\\windows\\system32\\reg.exe", {"import", file});
     if (r.exitCode != 0) ADD_FAILURE() << "reg import failed (" << r.exitCode << "): " << r.err << r.out;
 #else
@@ -256,15 +270,13 @@ std::string ReadPipe(HANDLE pipe) {
     return out;
 }
 
-}  // namespace
-
-ProcessResult RunProgram(const std::string &program, const std::vector<std::string> &args,
-                         const std::vector<std::string> &extraEnv) {
-    ProcessResult result;
+/* Starts `program` with `args` and our environment plus `extraEnv` (same-named entries
+ * replaced), standard output and error to the handles given; false when it did not start. */
+bool Launch(const std::string &program, const std::vector<std::string> &args, const std::vector<std::string> &extraEnv,
+            HANDLE out, HANDLE err, PROCESS_INFORMATION *pi) {
     std::string commandLine = QuoteArgument(program);
     for (const auto &a : args) commandLine += " " + QuoteArgument(a);
 
-    /* The environment block: ours with the extra entries replacing same-named ones. */
     std::vector<std::string> entries = extraEnv;
     if (LPCH block = GetEnvironmentStringsA()) {
         for (const char *p = block; *p; p += std::strlen(p) + 1) {
@@ -280,6 +292,35 @@ ProcessResult RunProgram(const std::string &program, const std::vector<std::stri
     for (const auto &e : entries) environment += e + '\0';
     environment += '\0';
 
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out;
+    si.hStdError = err;
+    std::vector<char> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back('\0');
+    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, environment.data(), nullptr, &si, pi)) return true;
+    ADD_FAILURE() << "CreateProcessA failed for " << commandLine << ": " << GetLastError();
+    return false;
+}
+
+int ExitCodeOf(HANDLE process) {
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return static_cast<int>(code);
+}
+
+/* The processes StartProgram started and nobody has waited for yet, by id. */
+std::mutex gv_startedLock;
+std::map<int, HANDLE> gv_started;
+
+}  // namespace
+
+ProcessResult RunProgram(const std::string &program, const std::vector<std::string> &args,
+                         const std::vector<std::string> &extraEnv) {
+    ProcessResult result;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite;
     if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
@@ -288,37 +329,63 @@ ProcessResult RunProgram(const std::string &program, const std::vector<std::stri
     }
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = outWrite;
-    si.hStdError = errWrite;
     PROCESS_INFORMATION pi = {};
-    std::vector<char> cmd(commandLine.begin(), commandLine.end());
-    cmd.push_back('\0');
-    const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, environment.data(), nullptr,
-                                        &si, &pi);
+    const bool started = Launch(program, args, extraEnv, outWrite, errWrite, &pi);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
-    if (!started) {
-        ADD_FAILURE() << "CreateProcessA failed for " << commandLine << ": " << GetLastError();
-        CloseHandle(outRead);
-        CloseHandle(errRead);
-        return result;
+    if (started) {
+        std::thread errReader([&] { result.err = ReadPipe(errRead); });
+        result.out = ReadPipe(outRead);
+        errReader.join();
+        result.exitCode = ExitCodeOf(pi.hProcess);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
     }
-    std::thread errReader([&] { result.err = ReadPipe(errRead); });
-    result.out = ReadPipe(outRead);
-    errReader.join();
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    result.exitCode = static_cast<int>(code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     CloseHandle(outRead);
     CloseHandle(errRead);
     return result;
+}
+
+int StartProgram(const std::string &program, const std::vector<std::string> &args,
+                 const std::vector<std::string> &extraEnv) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                             nullptr);
+    PROCESS_INFORMATION pi = {};
+    const bool started = Launch(program, args, extraEnv, nul, nul, &pi);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!started) return -1;
+    CloseHandle(pi.hThread);
+    std::lock_guard<std::mutex> hold(gv_startedLock);
+    gv_started[static_cast<int>(pi.dwProcessId)] = pi.hProcess;
+    return static_cast<int>(pi.dwProcessId);
+}
+
+namespace {
+
+HANDLE TakeStarted(int pid) {
+    std::lock_guard<std::mutex> hold(gv_startedLock);
+    auto it = gv_started.find(pid);
+    if (it == gv_started.end()) return nullptr;
+    HANDLE process = it->second;
+    gv_started.erase(it);
+    return process;
+}
+
+}  // namespace
+
+int WaitProgram(int pid) {
+    HANDLE process = TakeStarted(pid);
+    if (process == nullptr) return -1;
+    const int code = ExitCodeOf(process);
+    CloseHandle(process);
+    return code;
+}
+
+void KillProgram(int pid) {
+    std::lock_guard<std::mutex> hold(gv_startedLock);
+    auto it = gv_started.find(pid);
+    if (it != gv_started.end()) TerminateProcess(it->second, 128 + 9);
 }
 
 #else
@@ -409,6 +476,8 @@ int WaitProgram(int pid) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+void KillProgram(int pid) { kill(pid, SIGKILL); }
 
 #endif
 

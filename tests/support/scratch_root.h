@@ -60,5 +60,7 @@ ProcessResult RunProgram(const std::string &program, const std::vector<std::stri
 int StartProgram(const std::string &program, const std::vector<std::string> &args,
                  const std::vector<std::string> &extraEnv = {});
 int WaitProgram(int pid);
+/* Ends a program StartProgram started at once, as a kill would; WaitProgram still reaps it. */
+void KillProgram(int pid);
 
 }  // namespace vt_test

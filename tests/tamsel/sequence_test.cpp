@@ -5,7 +5,9 @@
 
 #include <signal.h>
 #include <sqlite3.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -182,6 +184,9 @@ TEST_F(SequenceTest, AnExhaustedBatchWhoseReservationFailsAnswersMinusOne)
 
 TEST_F(SequenceTest, AKilledProcessNeverHandsOutAValueTwice)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the child is a fork of this test program, which Windows cannot make";
+#else
     files_.WriteDictionary({{"tables.xml", kSequenceDictionary}});
     std::set<int32_t> seen;
     int repeated = 0;
@@ -221,6 +226,7 @@ TEST_F(SequenceTest, AKilledProcessNeverHandsOutAValueTwice)
         EXPECT_GE(received, wanted);
     }
     EXPECT_EQ(0, repeated);
+#endif
 }
 
 }  // namespace

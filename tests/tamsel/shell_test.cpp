@@ -5,14 +5,19 @@
 #include <string>
 
 #include "store_files.h"
+#include "support/lines.h"
 #include "support/scratch_root.h"
 
 namespace tamsel_test {
 namespace {
 
+/* The shell's run, its output lines ending in "\n" on every host. */
 vt_test::ProcessResult RunShell(const std::vector<std::string> &args)
 {
-    return vt_test::RunProgram(VT_TAMSEL_EXE, args);
+    vt_test::ProcessResult run = vt_test::RunProgram(VT_TAMSEL_EXE, args);
+    run.out = vt_test::UnixLineEnds(run.out);
+    run.err = vt_test::UnixLineEnds(run.err);
+    return run;
 }
 
 TEST(ShellTest, LoadsSelectsAndListsAndNamesWhatFailed)
@@ -52,7 +57,7 @@ TEST(ShellTest, LoadsSelectsAndListsAndNamesWhatFailed)
         EXPECT_EQ(failure.message, failed.err);
         if (failure.message.find("cannot load") != std::string::npos) {
             /* Why the load failed is in the store's log under the root. */
-            EXPECT_NE(std::string::npos, vt_test::ReadWholeFile(files.root() + "/logs/tamsel.log")
+            EXPECT_NE(std::string::npos, vt_test::UnixLineEnds(vt_test::ReadWholeFile(files.root() + "/logs/tamsel.log"))
                                              .find("[ERROR] error: could not parse file file.xml\n"));
         }
     }

@@ -326,8 +326,9 @@ TEST_F(FileTest, MoveFileExReplacesInOneStepAndNeverFollowsALink) {
     EXPECT_EQ(ReadWholeFile(Host("pkg.msi")), "NEW");
     EXPECT_FALSE(PathExists(Host("new.tmp")));
 
-#ifdef WINAPI_STANDIN /* links made through the host (symlink) */
-    /* A link under the target name is replaced; what it pointed to is untouched. */
+#ifdef WINAPI_STANDIN
+    /* A link under the target name is replaced; what it pointed to is untouched.
+     * (Host links: on Windows making one needs a privilege the suite does not have.) */
     WriteWholeFile(Host("victim.txt"), "VICTIM");
     WriteWholeFile(Host("new.tmp"), "NEWER");
     ASSERT_EQ(symlink(Host("victim.txt").c_str(), Host("link.msi").c_str()), 0);

@@ -174,7 +174,7 @@ TEST(SleepRecorder, RecordsInsteadOfSleepingFromAnyThread) {
  * waits; the recorder keeps the durations asked for. */
 TEST(SleepRecorder, WaitScaleShortensRealSleepsOnly) {
 #ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the wait scale is a setting of the stand-in";
+    GTEST_SKIP() << "the wait scale and the sleep recorder are hooks of the stand-in";
 #else
     const auto secondsFor = [](DWORD milliseconds) {
         const auto start = std::chrono::steady_clock::now();
