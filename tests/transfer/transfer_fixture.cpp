@@ -11,45 +11,6 @@
 
 namespace transfer_test {
 
-std::string CapturedLog::Text() const
-{
-    std::string text = capture_.Text();
-    std::string lf;
-    lf.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            lf.push_back(text[i]);
-    }
-    return lf;
-}
-
-std::vector<std::string> CapturedLog::Messages(const std::string &tag) const
-{
-    std::vector<std::string> selected;
-    for (const std::string &message : Messages()) {
-        if (message.compare(0, tag.size() + 1, tag + " ") == 0)
-            selected.push_back(message.substr(tag.size() + 1));
-    }
-    return selected;
-}
-
-int CapturedLog::Count(const std::string &tag, const std::string &message) const
-{
-    int count = 0;
-    for (const std::string &m : Messages(tag))
-        count += m == message ? 1 : 0;
-    return count;
-}
-
-bool CapturedLog::Contains(const std::string &tag, const std::string &part) const
-{
-    for (const std::string &m : Messages(tag)) {
-        if (m.find(part) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
 void TransferTest::SetUp()
 {
     root_ = std::make_unique<vt_test::ScratchRoot>();

@@ -16,21 +16,8 @@
 
 namespace transfer_test {
 
-/* The captured log read with every "\r\n" as "\n": the log ends its lines the
- * host's way (Windows "\r\n"), the expected texts here end with "\n". */
-class CapturedLog {
-public:
-    explicit CapturedLog(int level) : capture_(level) {}
-    std::string Text() const;
-    std::vector<std::string> Messages() const { return vt_test::SplitLogMessages(Text()); }
-    /* Messages with the tag, without the tag. */
-    std::vector<std::string> Messages(const std::string &tag) const;
-    int Count(const std::string &tag, const std::string &message) const;
-    bool Contains(const std::string &tag, const std::string &part) const;
-
-private:
-    vt_test::LogCapture capture_;
-};
+/* The captured log; its lines end in "\n" on both hosts. */
+using CapturedLog = vt_test::LogCapture;
 
 /* The stand-in's hooks (injected WinHTTP faults, call counters, the Sleep
  * recorder) exist only in the stand-in: checks through them are left out
