@@ -29,6 +29,16 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset asan -j "$jobs"
 phase "Linux suite (build + run)" "$t"
 
+# The Linux suite under ThreadSanitizer (tests/tsan.supp says what it suppresses and
+# why): on request, as it doubles the Linux suite's time.
+if [ "${VT_TSAN_SUITE:-0}" = 1 ]; then
+    t=$(now)
+    cmake --preset tsan
+    cmake --build --preset tsan -j "$jobs"
+    ctest --preset tsan -j "$jobs"
+    phase "Linux suite under TSan" "$t"
+fi
+
 t=$(now)
 cmake --preset mingw-i686
 cmake --build --preset mingw-i686 -j "$jobs"
