@@ -75,5 +75,20 @@ fi
 export WINEPREFIX=$prefix WINEARCH=$arch
 # ctest runs each test as a program of its own: a server kept for a minute after the
 # last one ends spares the next test the prefix's start-up (seconds instead of a fraction).
-wineserver -p60 2>/dev/null || true
-exec "$(loader_for "$arch")" "$exe" "$@"
+wineserver -p60 </dev/null >/dev/null 2>&1 || true
+# The server and the prefix's own processes (services, devices, desktop) outlive the
+# program. They must not hold the caller's output open, or the caller (ctest) waits for
+# them: the program writes to files of its own, which are passed on as they grow and
+# once more when it ends.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+err=$out.err
+trap 'rm -f "$out" "$err"' EXIT
+"$(loader_for "$arch")" "$exe" "$@" </dev/null >"$out" 2>"$err" &
+pid=$!
+trap 'kill "$pid" 2>/dev/null; rm -f "$out" "$err"' EXIT
+tail -n +1 -s 0.1 --pid="$pid" -f "$out" &
+tail -n +1 -s 0.1 --pid="$pid" -f "$err" >&2 &
+rc=0
+wait "$pid" || rc=$?
+wait
+exit "$rc"
