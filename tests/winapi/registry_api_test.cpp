@@ -521,6 +521,25 @@ TEST(RegistryApi, ASettledHiveIsReadOnceUntilAnotherProcessWritesIt) {
     EXPECT_EQ(wa_test::HiveFileReads() - start, 2u);
 }
 
+/* A hive of several MiB is read into memory of another kind (whole huge pages):
+ * every byte still lands where it belongs, up to the file's last line. */
+TEST(RegistryApi, AHiveOfSeveralMegabytesIsReadWhole) {
+    ScratchRoot root;
+    std::string big(3 * 1024 * 1024 + 12345, 'x');
+    for (size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>('a' + i % 26);
+    root.WriteHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Big]\n\"Blob\"=\"" + big + "\"\n\"After\"=\"end\"\n");
+    Key k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Big", 0, KEY_READ, k.out()), ERROR_SUCCESS);
+    std::string blob(big.size() + 1, '?');
+    DWORD size = static_cast<DWORD>(blob.size());
+    ASSERT_EQ(RegQueryValueExA(k.get(), "Blob", nullptr, nullptr, reinterpret_cast<LPBYTE>(&blob[0]), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, big.size() + 1);
+    EXPECT_TRUE(blob == big + '\0') << "the value's bytes differ";
+    LONG rc;
+    EXPECT_EQ(QueryA(k.get(), "After", &rc), std::string("end") + '\0');
+}
+
 /* A file rewritten in place with the same size and its times set back, as a
  * coarse clock would leave them: the change time still moves, and the cache must
  * not answer. */
