@@ -85,7 +85,6 @@ err=$out.err
 trap 'rm -f "$out" "$err"' EXIT
 "$(loader_for "$arch")" "$exe" "$@" </dev/null >"$out" 2>"$err" &
 pid=$!
-trap 'kill "$pid" 2>/dev/null; rm -f "$out" "$err"' EXIT
 tail -n +1 -s 0.1 --pid="$pid" -f "$out" &
 tail -n +1 -s 0.1 --pid="$pid" -f "$err" >&2 &
 rc=0
