@@ -251,6 +251,15 @@ TestHttpServer::TestHttpServer(bool tls) : tls_(tls), impl_(new Impl) {
     if (port <= 0) return;
     port_ = port;
     impl->thread = std::thread([impl] { impl->server->listen_after_bind(); });
+    /* stop() does nothing before the loop has started: a server destroyed at once
+     * (a test that skips) would leave its thread waiting on the socket for ever. */
+    for (int waited = 0; !impl->server->is_running(); ++waited) {
+        if (waited == 10000) {  // 10 s: the loop ended without ever running
+            port_ = 0;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 TestHttpServer::~TestHttpServer() {
