@@ -4,11 +4,14 @@
 #include "winapi/registry_hive.h"
 #include "winapi/wa_private.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <new>
 
 namespace wa {
 namespace reg {
@@ -232,6 +235,54 @@ std::string Utf16LeToAnsi(const std::string &bytes) {
     return out;
 }
 
+
+/* ---- Memory ------------------------------------------------------------------------ */
+
+PageBlock &PageBlock::operator=(PageBlock &&other) noexcept {
+    if (this != &other) {
+        this->~PageBlock();
+        data_ = other.data_;
+        capacity_ = other.capacity_;
+        other.data_ = nullptr;
+        other.capacity_ = 0;
+    }
+    return *this;
+}
+
+PageBlock::~PageBlock() {
+    if (data_) munmap(data_, capacity_);
+}
+
+bool PageBlock::Reserve(size_t capacity) {
+    constexpr size_t kHugePage = size_t{2} << 20;
+    if (capacity <= capacity_) return true;
+    if (data_) {
+        void *p = mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+        if (p == MAP_FAILED) return false;
+        data_ = static_cast<char *>(p);
+        capacity_ = capacity;
+        return true;
+    }
+    if (capacity < kHugePage) {
+        void *p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (p == MAP_FAILED) return false;
+        data_ = static_cast<char *>(p);
+        capacity_ = capacity;
+        return true;
+    }
+    /* Whole huge pages on a huge-page boundary: map one more and trim both ends. */
+    capacity = (capacity + kHugePage - 1) & ~(kHugePage - 1);
+    void *p = mmap(nullptr, capacity + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    char *raw = static_cast<char *>(p);
+    char *aligned = reinterpret_cast<char *>((reinterpret_cast<uintptr_t>(raw) + kHugePage - 1) & ~(kHugePage - 1));
+    if (aligned > raw) munmap(raw, static_cast<size_t>(aligned - raw));
+    munmap(aligned + capacity, static_cast<size_t>(raw + kHugePage - aligned));
+    madvise(aligned, capacity, MADV_HUGEPAGE);  /* a hint: small pages where there are no huge ones */
+    data_ = aligned;
+    capacity_ = capacity;
+    return true;
+}
 
 /* ---- Reading .reg text ------------------------------------------------------------ */
 
@@ -652,30 +703,36 @@ std::string_view HiveText(std::string_view bytes, std::shared_ptr<const void> ke
 }
 
 /* The keys of a tree being parsed, found by parent and name without regard to
- * case: one open-addressed table, no allocation per key. */
+ * case: one open-addressed table in a PageBlock (a hive of 20,000 keys needs
+ * 2 MiB of it), no allocation per key. */
 class ChildIndex {
 public:
-    explicit ChildIndex(size_t expected) { slots_.resize(PowerOfTwoAbove(2 * expected + 16)); }
+    void Init(size_t expected) { Resize(PowerOfTwoAbove(2 * expected + 16)); }
 
-    Key *Find(const Key *parent, std::string_view name) const {
-        const uint64_t h = HashOf(parent, name);
-        for (size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-            const Slot &s = slots_[i];
-            if (!s.key && !s.removed) return nullptr;
-            if (s.key && s.hash == h && s.parent == parent && NamesEqual(s.key->name, name)) return s.key;
-        }
+    static uint64_t HashOf(const Key *parent, std::string_view name) {
+        return FoldedHash(name) ^ (reinterpret_cast<uintptr_t>(parent) * 0x9E3779B97F4A7C15ULL);
     }
 
-    /* `child` is not in the index yet. */
-    void Insert(const Key *parent, Key *child) {
-        if (2 * (used_ + 1) > slots_.size()) Rehash(2 * slots_.size());
-        Slot *s = Place(HashOf(parent, child->name));
+    /* `hash` is HashOf(parent, name). */
+    Key *Find(const Key *parent, std::string_view name, uint64_t hash) const {
+        for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
+            const Slot &s = slots_[i];
+            if (!s.key && !s.removed) return nullptr;
+            if (s.key && s.hash == hash && s.parent == parent && NamesEqual(s.key->name, name)) return s.key;
+        }
+    }
+    Key *Find(const Key *parent, std::string_view name) const { return Find(parent, name, HashOf(parent, name)); }
+
+    /* `child` is not in the index yet; `hash` is HashOf(parent, child->name). */
+    void Insert(const Key *parent, Key *child, uint64_t hash) {
+        if (2 * (used_ + 1) > mask_ + 1) Resize(2 * (mask_ + 1));
+        Slot *s = Place(hash);
         if (!s->removed) ++used_;
-        *s = Slot{HashOf(parent, child->name), parent, child, false};
+        *s = Slot{hash, parent, child, false};
     }
 
     void Erase(const Key *parent, const Key *child) {
-        for (size_t i = HashOf(parent, child->name) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+        for (size_t i = HashOf(parent, child->name) & mask_;; i = (i + 1) & mask_) {
             Slot &s = slots_[i];
             if (!s.key && !s.removed) return;
             if (s.key == child) {
@@ -686,6 +743,7 @@ public:
     }
 
 private:
+    /* All bits zero is a free slot: fresh memory needs no filling. */
     struct Slot {
         uint64_t hash;
         const Key *parent;
@@ -698,27 +756,33 @@ private:
         while (p < n) p <<= 1;
         return p;
     }
-    static uint64_t HashOf(const Key *parent, std::string_view name) {
-        return FoldedHash(name) ^ (reinterpret_cast<uintptr_t>(parent) * 0x9E3779B97F4A7C15ULL);
-    }
     /* The first free or freed slot for `hash`. */
     Slot *Place(uint64_t hash) {
-        size_t i = hash & (slots_.size() - 1);
-        while (slots_[i].key) i = (i + 1) & (slots_.size() - 1);
+        size_t i = hash & mask_;
+        while (slots_[i].key) i = (i + 1) & mask_;
         return &slots_[i];
     }
-    void Rehash(size_t size) {
-        std::vector<Slot> old(size);
-        old.swap(slots_);
+    /* Out of memory is what it is for any other container of the parser. */
+    void Resize(size_t count) {
+        PageBlock block;
+        if (!block.Reserve(count * sizeof(Slot))) throw std::bad_alloc();
+        PageBlock old = std::move(block_);
+        const Slot *oldSlots = slots_;
+        const size_t oldCount = slots_ ? mask_ + 1 : 0;
+        block_ = std::move(block);
+        slots_ = reinterpret_cast<Slot *>(block_.data());
+        mask_ = count - 1;
         used_ = 0;
-        for (const Slot &s : old) {
-            if (!s.key) continue;
-            *Place(s.hash) = s;
+        for (size_t i = 0; i < oldCount; ++i) {
+            if (!oldSlots[i].key) continue;
+            *Place(oldSlots[i].hash) = oldSlots[i];
             ++used_;
         }
     }
 
-    std::vector<Slot> slots_;
+    PageBlock block_;
+    Slot *slots_ = nullptr;
+    size_t mask_ = 0;
     size_t used_ = 0;  /* slots holding a key or freed by Erase */
 };
 
@@ -734,7 +798,7 @@ public:
 
     void Parse(std::string_view text) {
         text_ = text;
-        index_ = ChildIndex(text.size() / 256);
+        index_.Init(text.size() / 256);
         LineReader reader(text);
         bool header = false;
         std::string_view logical;
@@ -808,10 +872,11 @@ private:
     Key *Child(const Key *parent, std::string_view name) { return index_.Find(parent, name); }
 
     Key *AddChild(Key *parent, std::string_view name) {
-        if (Key *k = index_.Find(parent, name)) return k;
+        const uint64_t hash = ChildIndex::HashOf(parent, name);
+        if (Key *k = index_.Find(parent, name, hash)) return k;
         parent->subkeys.push_back(std::make_unique<Key>(std::string(name)));
         Key *k = parent->subkeys.back().get();
-        index_.Insert(parent, k);
+        index_.Insert(parent, k, hash);
         return k;
     }
 
@@ -874,7 +939,7 @@ private:
     bool sawValue_ = false;  /* a value line since the current key's section */
     std::string error_;
     ValueLineParser values_;
-    ChildIndex index_{0};
+    ChildIndex index_;
     std::vector<std::unique_ptr<Key>> removed_;
     std::vector<std::string_view> parts_;
     std::vector<Link> chain_;  /* the keys of the last section's path, root's slot unused */

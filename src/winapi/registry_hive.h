@@ -38,6 +38,32 @@ std::vector<WCHAR> Utf16LeToWide(const std::string &bytes);
 std::string AnsiToUtf16Le(const char *text, size_t count);
 std::string Utf16LeToAnsi(const std::string &bytes);
 
+/* ---- Memory ----------------------------------------------------------------------- */
+
+/* Zeroed memory mapped in one step, for the large buffers of a hive (its bytes,
+ * the parser's index of keys): taking thousands of small pages one fault at a
+ * time costs more than the work done in them. From 2 MiB on the block lies in
+ * whole huge pages on a huge-page boundary, asked for where the kernel has them. */
+class PageBlock {
+public:
+    PageBlock() = default;
+    PageBlock(PageBlock &&other) noexcept { *this = std::move(other); }
+    PageBlock &operator=(PageBlock &&other) noexcept;
+    PageBlock(const PageBlock &) = delete;
+    PageBlock &operator=(const PageBlock &) = delete;
+    ~PageBlock();
+
+    /* Room for at least `capacity` bytes, keeping those held; false when the
+     * memory cannot be had (the block is then as it was). */
+    bool Reserve(size_t capacity);
+    char *data() const { return data_; }
+    size_t capacity() const { return capacity_; }
+
+private:
+    char *data_ = nullptr;
+    size_t capacity_ = 0;
+};
+
 /* ---- Key tree ------------------------------------------------------------------- */
 
 struct Value {

@@ -20,7 +20,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -87,27 +86,17 @@ bool IsRacy(const FileIdentity &id, long long readStart) {
     return readStart - std::max(Nanos(id.mtime), Nanos(id.ctime)) <= TimeStepNanos(id);
 }
 
-/* A file's bytes, in memory mapped for them in one step: a large hive is
- * thousands of pages, and taking them one fault at a time costs more than the
- * read itself. From 2 MiB on, the memory is asked for in huge pages (where the
- * kernel has them), which spares the setting up of each small page: reading
- * 5.7 MB took 25-40 ms on small pages and 1-2 ms on huge ones. */
+/* A file's bytes, in a PageBlock: reading 5.7 MB took 25-40 ms into small pages
+ * taken one fault at a time and 1-2 ms into huge ones. */
 class FileBytes {
 public:
-    FileBytes() = default;
-    FileBytes(const FileBytes &) = delete;
-    FileBytes &operator=(const FileBytes &) = delete;
-    ~FileBytes() {
-        if (data_) munmap(data_, capacity_);
-    }
-
     /* Reads the file from its position to its end, in one piece when it holds
      * the `sizeHint` bytes fstat gave. */
     bool Read(int fd, size_t sizeHint) {
-        if (!Reserve(sizeHint + 1)) return false;
+        if (!block_.Reserve(sizeHint + 1)) return false;
         for (;;) {
-            if (size_ == capacity_ && !Reserve(capacity_ * 2)) return false;
-            const ssize_t n = read(fd, data_ + size_, capacity_ - size_);
+            if (size_ == block_.capacity() && !block_.Reserve(block_.capacity() * 2)) return false;
+            const ssize_t n = read(fd, block_.data() + size_, block_.capacity() - size_);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return false;
             if (n == 0) return true;
@@ -115,42 +104,11 @@ public:
         }
     }
 
-    std::string_view view() const { return std::string_view(data_, size_); }
+    std::string_view view() const { return std::string_view(block_.data(), size_); }
 
 private:
-    static constexpr size_t kHugePage = size_t{2} << 20;
-
-    bool Reserve(size_t capacity) {
-        if (data_) {
-            void *p = mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
-            if (p == MAP_FAILED) return false;
-            data_ = static_cast<char *>(p);
-            capacity_ = capacity;
-            return true;
-        }
-        if (capacity < kHugePage) {
-            void *p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            if (p == MAP_FAILED) return false;
-            data_ = static_cast<char *>(p);
-            capacity_ = capacity;
-            return true;
-        }
-        /* Whole huge pages on a huge-page boundary: map one more and trim both ends. */
-        capacity = (capacity + kHugePage - 1) & ~(kHugePage - 1);
-        void *p = mmap(nullptr, capacity + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) return false;
-        char *raw = static_cast<char *>(p);
-        char *aligned = reinterpret_cast<char *>((reinterpret_cast<uintptr_t>(raw) + kHugePage - 1) & ~(kHugePage - 1));
-        if (aligned > raw) munmap(raw, static_cast<size_t>(aligned - raw));
-        munmap(aligned + capacity, static_cast<size_t>(raw + kHugePage - aligned));
-        madvise(aligned, capacity, MADV_HUGEPAGE);  /* a hint: small pages where there are no huge ones */
-        data_ = aligned;
-        capacity_ = capacity;
-        return true;
-    }
-
-    char *data_ = nullptr;
-    size_t size_ = 0, capacity_ = 0;
+    PageBlock block_;
+    size_t size_ = 0;
 };
 
 struct CacheEntry {
