@@ -144,6 +144,12 @@ ParseResult ParseHive(const std::string &fileBytes, const std::string &rootName)
 /* The same for bytes that `keep` holds: the tree holds on to them, and its keys
  * read their values from them when first asked. */
 ParseResult ParseHive(std::string_view fileBytes, std::shared_ptr<const void> keep, const std::string &rootName);
+/* Where the line at text[pos] ends (just past its '\n') when it is a value line
+ * in one of the plain forms this stand-in writes: "name"="text", @="text" or
+ * "name"=dword:digits, with no blank, escape or line break inside. Such a line is
+ * one the full check of a value line passes; 0 for any other line, which is left
+ * to that check. */
+size_t PlainValueLineEnd(std::string_view text, size_t pos);
 /* The hive as UTF-8 .reg text that ParseHive reads back to the same tree. */
 std::string SerializeHive(const Key &root, const std::string &rootName);
 
