@@ -4,6 +4,7 @@
 #include "winapi/registry_hive.h"
 #include "winapi/wa_private.h"
 
+#include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -610,6 +611,110 @@ std::mutex gValueLinesMutex;
 
 }  // namespace
 
+/* ---- Key memory ------------------------------------------------------------------ */
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VT_KEY_SLABS_ON_HEAP 1
+#endif
+
+/* Where keys live: slabs of equal blocks, each slab one PageBlock, so that the
+ * 20,000 keys of a large hive take two huge pages instead of 800 small pages
+ * taken one fault at a time. A freed key's block goes to the next key made; the
+ * slabs stay to the end of the process. Under AddressSanitizer the slabs come
+ * from the heap, where the leak checker finds what keys point to, and free
+ * blocks are poisoned so that a key used after its end is still caught. */
+class KeyPool {
+public:
+    void *Allocate() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (Block *b = free_) {
+            ASAN_UNPOISON_MEMORY_REGION(b, sizeof(Block));
+            free_ = b->next;
+            --freeCount_;
+            return b;
+        }
+        if (next_ == end_) AddSlab(0);
+        Block *b = next_++;
+        ASAN_UNPOISON_MEMORY_REGION(b, sizeof(Block));
+        return b;
+    }
+
+    void Free(void *p) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Block *b = static_cast<Block *>(p);
+        b->next = free_;
+        free_ = b;
+        ++freeCount_;
+        ASAN_POISON_MEMORY_REGION(b, sizeof(Block));
+    }
+
+    /* Room for `count` more keys, in one new slab unless there is room already. */
+    void Expect(size_t count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (freeCount_ + static_cast<size_t>(end_ - next_) < count) AddSlab(count);
+    }
+
+private:
+    union Block {
+        Block *next;
+        alignas(Key) char bytes[sizeof(Key)];
+    };
+
+    /* A new slab for `count` blocks at least; slabs grow from 16 KiB to 2 MiB.
+     * The rest of the slab before it is left unused. */
+    void AddSlab(size_t count) {
+        const size_t bytes = std::max(slabBytes_, count * sizeof(Block));
+        slabBytes_ = std::min(2 * slabBytes_, size_t{2} << 20);
+#if VT_KEY_SLABS_ON_HEAP
+        slabs_.emplace_back(new Block[bytes / sizeof(Block)]);
+        next_ = slabs_.back().get();
+        end_ = next_ + bytes / sizeof(Block);
+#else
+        PageBlock slab;
+        if (!slab.Reserve(bytes)) throw std::bad_alloc();
+        next_ = reinterpret_cast<Block *>(slab.data());
+        end_ = next_ + slab.capacity() / sizeof(Block);
+        slabs_.push_back(std::move(slab));
+#endif
+        ASAN_POISON_MEMORY_REGION(next_, static_cast<size_t>(end_ - next_) * sizeof(Block));
+    }
+
+    std::mutex mutex_;
+    Block *free_ = nullptr;
+    size_t freeCount_ = 0;
+    Block *next_ = nullptr, *end_ = nullptr;  /* the unused rest of the newest slab */
+    size_t slabBytes_ = size_t{16} << 10;
+#if VT_KEY_SLABS_ON_HEAP
+    std::vector<std::unique_ptr<Block[]>> slabs_;
+#else
+    std::vector<PageBlock> slabs_;
+#endif
+};
+
+/* Never destroyed: keys may be freed during the process's exit. */
+KeyPool &Pool() {
+    static KeyPool *const pool = new KeyPool;
+    return *pool;
+}
+
+}  // namespace
+
+void *Key::operator new(size_t size) {
+    if (size != sizeof(Key)) return ::operator new(size);
+    return Pool().Allocate();
+}
+
+void Key::operator delete(void *p, size_t size) noexcept {
+    if (!p) return;
+    if (size != sizeof(Key)) {
+        ::operator delete(p);
+        return;
+    }
+    Pool().Free(p);
+}
+
 /* ---- Key tree -------------------------------------------------------------------- */
 
 ValueList::ValueList(const ValueList &other) { *this = other; }
@@ -865,6 +970,7 @@ public:
     void Parse(std::string_view text) {
         text_ = text;
         index_.Init(text.size() / 256);
+        Pool().Expect(text.size() / 256);
         LineReader reader(text);
         bool header = false;
         std::string_view logical;

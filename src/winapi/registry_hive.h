@@ -114,6 +114,10 @@ struct Key {
     explicit Key(std::string n) : name(std::move(n)) {}
     std::unique_ptr<Key> Clone() const;
 
+    /* Keys made with new live in slabs of their own (registry_hive.cpp). */
+    static void *operator new(size_t size);
+    static void operator delete(void *p, size_t size) noexcept;
+
     Key *FindSubkey(const std::string &n) const;
     /* The existing subkey of that name, else a new one. */
     Key *AddSubkey(const std::string &n, bool *created);

@@ -5,8 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
+#include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "support/scratch_root.h"
 
 namespace {
 
@@ -326,6 +333,124 @@ TEST(RegistryHiveParse, ABadLineEndsTheKeysLinesAndTheTreeWhereItStands) {
     EXPECT_EQ(a->values[1].data, Bytes({1, 2}));
     EXPECT_NE(ValueAt(*r.root, {"B"}, "x"), nullptr);
     EXPECT_EQ(r.root->Find({"Later"}), nullptr);
+}
+
+/* Value lines in the plain written forms pass in one scan; every other line goes
+ * to the full check. The scan must never pass a line the full check refuses, nor
+ * misplace where the line ends: each line is parsed as it stands and with a
+ * leading blank (which the scan never takes), and the two parses must agree on
+ * the result, the error and its line, and the tree written back. The lines are
+ * those of the fuzz corpus, typical written lines, and both mutated at random. */
+TEST(RegistryHiveParse, PlainValueLinesPassExactlyAsTheFullCheckPassesThem) {
+    std::vector<std::string> lines = {"\"Value1\"=\"some text of a typical length\"", "@=\"x\"", "\"\"=\"\"",
+                                      "\"Count\"=dword:0000000c", "\"n\"=dword:1", "\"t\"=\"tab\there\"\r",
+                                      "\"a long name with spaces and more\"=\"\xc3\xa9t\xc3\xa9 d'une longue valeur\""};
+    const std::string dir = std::string(VT_SOURCE_DIR) + "/fuzz/corpus/reg";
+    if (DIR *d = opendir(dir.c_str())) {
+        while (const struct dirent *e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            const std::string text = vt_test::ReadWholeFile(dir + "/" + e->d_name);
+            for (size_t start = 0, end; start < text.size(); start = end + 1) {
+                end = text.find('\n', start);
+                if (end == std::string::npos) end = text.size();
+                lines.push_back(text.substr(start, end - start));
+            }
+        }
+        closedir(d);
+    }
+    const std::vector<std::string> pieces = {"\"", "@", "=", " ", "\t", "\\", "\r", "dword:", "DWORD:", "hex:",
+                                             "hex(2):", "-", "0", "9", "f", "G", "x", ",", ";", "[", "]",
+                                             "123456789", "\xc3\xa9", std::string(1, '\0'), "\"v\"=", "=\"", "\"t\"", "\r ", " \r"};
+    std::mt19937 random(14);
+    auto pick = [&random](size_t n) { return static_cast<size_t>(random() % n); };
+    int plain = 0, refused = 0;
+    for (int round = 0; round < 12000; ++round) {
+        std::string line;
+        if (round % 3 == 2) {
+            for (size_t n = 1 + pick(6); n > 0; --n) line += pieces[pick(pieces.size())];
+        } else {
+            line = lines[pick(lines.size())];
+            for (size_t edits = pick(3); edits > 0; --edits) {
+                const size_t at = line.empty() ? 0 : pick(line.size() + 1);
+                switch (pick(3)) {
+                case 0: line.insert(at, pieces[pick(pieces.size())]); break;
+                case 1: if (at < line.size()) line.erase(at, 1); break;
+                default: if (at < line.size()) line[at] = pieces[pick(pieces.size())][0];
+                }
+            }
+        }
+        if (line.find('\n') != std::string::npos) continue;
+
+        /* The line amid others, and last (where the scan ends byte by byte). */
+        const std::string rest = round % 2 ? "\n\"after\"=\"1\"\n" : round % 4 ? "\n" : "";
+        const size_t end = wa::reg::PlainValueLineEnd(line + rest, 0);
+        const std::string before = kHeader + "[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"0\"\n@=dword:2\n";
+        const auto scanned = ParseHive(before + line + rest, kRoot);
+        const auto checked = ParseHive(before + " " + line + rest, kRoot);
+        if (end != 0) {
+            ++plain;
+            EXPECT_EQ(end, line.size() + 1) << "[" << line << "]";
+            EXPECT_TRUE(checked.ok) << "[" << line << "]";
+        }
+        if (!checked.ok) {
+            ++refused;
+            /* Counted past the two plain lines before it. */
+            if (line[0] == '"' || line[0] == '@') {
+                EXPECT_EQ(checked.errorLine, 6) << "[" << line << "]";
+            }
+        }
+        ASSERT_EQ(scanned.ok, checked.ok) << "[" << line << "]";
+        ASSERT_EQ(scanned.errorLine, checked.errorLine) << "[" << line << "]";
+        ASSERT_EQ(scanned.error, checked.error) << "[" << line << "]";
+        ASSERT_EQ(SerializeHive(*scanned.root, kRoot), SerializeHive(*checked.root, kRoot)) << "[" << line << "]";
+    }
+    /* Both sides of the scan were taken often. */
+    EXPECT_GT(plain, 500);
+    EXPECT_GT(refused, 1000);
+}
+
+/* Keys live in slabs shared by every tree of the process, whose blocks go from
+ * freed keys to new ones: threads parsing, copying, changing and dropping trees
+ * at once must each keep keys of their own. */
+TEST(RegistryHiveKeys, TreesMadeAndDroppedInManyThreadsAtOnceKeepTheirOwnKeys) {
+    auto names = [](const Key &k) {
+        std::set<std::string> out;
+        for (const auto &sub : k.subkeys) out.insert(sub->name);
+        return out;
+    };
+    std::vector<std::thread> threads;
+    std::vector<int> faults(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &names, &faults] {
+            const std::string mine = "T" + std::to_string(t);
+            std::string text = kHeader;
+            std::set<std::string> expected, changed;
+            for (int i = 0; i < 300; ++i) {
+                const std::string name = "K" + std::to_string(i);
+                text += "[HKEY_LOCAL_MACHINE\\" + mine + "\\" + name + "]\n\"v\"=\"" + name + "\"\n";
+                expected.insert(name);
+                changed.insert(i % 2 ? name : "N" + std::to_string(i));
+            }
+            for (int round = 0; round < 20; ++round) {
+                const auto r = ParseHive(text, kRoot);
+                const Key *parsed = r.root->Find({mine});
+                if (!r.ok || !parsed) {
+                    ++faults[t];
+                    continue;
+                }
+                std::unique_ptr<Key> copy = parsed->Clone();
+                for (int i = 0; i < 300; i += 2) {
+                    copy->RemoveSubkey("K" + std::to_string(i));
+                    copy->AddSubkey("N" + std::to_string(i), nullptr);
+                }
+                if (names(*parsed) != expected || names(*copy) != changed) ++faults[t];
+                const wa::reg::Value *v = ValueAt(*r.root, {mine, "K7"}, "v");
+                if (!v || v->data != wa::reg::Utf8ToUtf16Le("K7") + Bytes({0, 0})) ++faults[t];
+            }
+        });
+    }
+    for (auto &th : threads) th.join();
+    EXPECT_EQ(faults, std::vector<int>(4, 0));
 }
 
 TEST(RegistryHiveText, ConversionsAtTheBoundary) {
