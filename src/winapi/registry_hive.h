@@ -41,7 +41,7 @@ std::string Utf16LeToAnsi(const std::string &bytes);
 /* ---- Memory ----------------------------------------------------------------------- */
 
 /* Zeroed memory mapped in one step, for the large buffers of a hive (its bytes,
- * the parser's index of keys): taking thousands of small pages one fault at a
+ * the parser's index of keys, the slabs keys live in): taking thousands of small pages one fault at a
  * time costs more than the work done in them. From 2 MiB on the block lies in
  * whole huge pages on a huge-page boundary, asked for where the kernel has them. */
 class PageBlock {
