@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,42 @@ using vt_test::ReadWholeFile;
 using vt_test::ScratchRoot;
 using vt_test::WriteWholeFile;
 
+/* The names in C:\ (on Windows the machine's own drive, shared by every test). */
+std::vector<std::string> DriveCNames() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA("C:\\*", &data);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(data.cFileName);
+    while (FindNextFileA(h, &data));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 class FileTest : public ::testing::Test {
 protected:
-    void SetUp() override { MakeDirs(root.path() + "/drive_c"); }
-    std::string Host(const std::string &rel) const { return root.path() + "/drive_c/" + rel; }
+    void SetUp() override {
+        MakeDirs(root.Host("C:\\"));
+        before_ = DriveCNames();
+    }
+#ifndef WINAPI_STANDIN
+    /* Whatever a test made in C:\ of the machine goes again (on Linux it goes with the root). */
+    void TearDown() override {
+        for (const std::string &name : DriveCNames()) {
+            if (std::binary_search(before_.begin(), before_.end(), name)) continue;
+            std::error_code ignored;
+            std::filesystem::remove_all(std::filesystem::path("C:\\" + name), ignored);
+        }
+    }
+#endif
+    /* Host path of C:\<rel>, `rel` written with '/'. */
+    std::string Host(std::string rel) const {
+        std::replace(rel.begin(), rel.end(), '/', '\\');
+        return root.Host("C:\\" + rel);
+    }
     ScratchRoot root;
+    std::vector<std::string> before_;
 };
 
 std::vector<std::string> FindAll(const char *pattern, DWORD *error) {
@@ -124,7 +156,7 @@ TEST_F(FileTest, CreateDispositionsAndTheirLastErrors) {
         if (h != INVALID_HANDLE_VALUE) {
             EXPECT_TRUE(CloseHandle(h));
         }
-        std::string host = root.path() + "/drive_c/" + std::string(c.path + 3);
+        std::string host = Host(std::string(c.path + 3));
         if (host == Host("OLD.TXT")) host = Host("old.txt");
         if (c.left) {
             EXPECT_EQ(ReadWholeFile(host), c.left) << c.path;
@@ -183,7 +215,10 @@ TEST_F(FileTest, AccessRulesOfHandles) {
     h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
-    EXPECT_TRUE(PathExists(Host("w\xc3\xa9.txt")));
+    EXPECT_NE(GetFileAttributesA("C:\\w\xe9.txt"), INVALID_FILE_ATTRIBUTES);
+#ifdef WINAPI_STANDIN
+    EXPECT_TRUE(PathExists(Host("w\xc3\xa9.txt")));  // the host's names are UTF-8
+#endif
 }
 
 TEST_F(FileTest, CopyDeleteMoveAndTheirErrors) {
@@ -244,12 +279,12 @@ TEST_F(FileTest, FoldersAndAttributes) {
 
 TEST_F(FileTest, ShellFolderCreationCodes) {
     WriteWholeFile(Host("file.txt"), "x");
-    const std::string posixDir = root.path() + "/posix/a/b";
     struct Case {
         std::string path;
         int result;
         const char *made; /* host folder that must exist afterwards */
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"C:\\a\\b\\c", ERROR_SUCCESS, "a/b/c"},
         {"C:\\A\\B\\C", ERROR_ALREADY_EXISTS, "a/b/c"},
         {"C:\\a\\B\\d\\", ERROR_SUCCESS, "a/b/d"},
@@ -264,8 +299,12 @@ TEST_F(FileTest, ShellFolderCreationCodes) {
         {"", ERROR_BAD_PATHNAME, nullptr},
         {"C:\\bad|name", ERROR_INVALID_NAME, nullptr},
         {"C:\\" + std::string(250, 'n'), ERROR_FILENAME_EXCED_RANGE, nullptr},
-        {posixDir, ERROR_SUCCESS, nullptr},
     };
+#ifdef WINAPI_STANDIN
+    /* A host path outside the machine is taken as it stands. */
+    const std::string posixDir = root.path() + "/posix/a/b";
+    cases.push_back({posixDir, ERROR_SUCCESS, nullptr});
+#endif
     for (const Case &c : cases) {
         SetLastError(0xdeadbeef);
         EXPECT_EQ(SHCreateDirectoryExA(nullptr, c.path.c_str(), nullptr), c.result) << c.path;
@@ -274,8 +313,10 @@ TEST_F(FileTest, ShellFolderCreationCodes) {
             EXPECT_TRUE(PathExists(Host(c.made))) << c.path;
         }
     }
+#ifdef WINAPI_STANDIN
     EXPECT_TRUE(PathExists(posixDir));
     EXPECT_FALSE(PathExists(root.path() + "/drive_q"));
+#endif
 }
 
 TEST_F(FileTest, WrongOrStaleHandlesAreRefused) {
@@ -314,15 +355,20 @@ TEST_F(FileTest, MoveFileExReplacesInOneStepAndNeverFollowsALink) {
     EXPECT_FALSE(MoveFileExA("C:\\new.tmp", "C:\\pkg.msi", 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(ReadWholeFile(Host("pkg.msi")), "OLD");
-    /* A reader holding the old file keeps reading the old bytes. */
+#ifdef WINAPI_STANDIN
+    /* A reader holding the old file keeps reading the old bytes (the host's rename;
+     * Windows refuses to replace a file another handle holds open). */
     HANDLE reader = CreateFileA("C:\\pkg.msi", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+#endif
     EXPECT_TRUE(MoveFileExW(L"C:\\new.tmp", L"C:\\pkg.msi", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+#ifdef WINAPI_STANDIN
     char old[4] = {0};
     DWORD n = 0;
     EXPECT_TRUE(ReadFile(reader, old, 3, &n, nullptr));
     EXPECT_STREQ(old, "OLD");
     CloseHandle(reader);
+#endif
     EXPECT_EQ(ReadWholeFile(Host("pkg.msi")), "NEW");
     EXPECT_FALSE(PathExists(Host("new.tmp")));
 
@@ -388,16 +434,24 @@ TEST_F(FileTest, AnsiNamesReachTheHostInUtf8AndNetworkPathsNowhere) {
     HANDLE h = CreateFileA("C:\\caf\xe9\\m\xfcller.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     EXPECT_EQ(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(SHCreateDirectoryExA(nullptr, "C:\\caf\xe9", nullptr), 0);
-    EXPECT_TRUE(PathExists(Host("caf\xc3\xa9")));
+    EXPECT_NE(GetFileAttributesA("C:\\caf\xe9"), INVALID_FILE_ATTRIBUTES);
+#ifdef WINAPI_STANDIN
+    EXPECT_TRUE(PathExists(Host("caf\xc3\xa9")));  // the host's names are UTF-8
+#endif
     h = CreateFileA("C:\\caf\xe9\\m\xfcller.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
+#ifdef WINAPI_STANDIN
     EXPECT_TRUE(PathExists(Host("caf\xc3\xa9/m\xc3\xbcller.txt")));
     EXPECT_EQ(WaCrtPath("C:\\caf\xe9"), Host("caf\xc3\xa9"));
+#endif
     DWORD error = 0;
     EXPECT_EQ(FindAll("C:\\caf\xe9\\*.txt", &error), std::vector<std::string>{"m\xfcller.txt"});
     EXPECT_EQ(SHCreateDirectoryExW(nullptr, L"C:\\\u00fc", nullptr), 0);
+    EXPECT_NE(GetFileAttributesA("C:\\\xfc"), INVALID_FILE_ATTRIBUTES);
+#ifdef WINAPI_STANDIN
     EXPECT_TRUE(PathExists(Host("\xc3\xbc")));
+#endif
 
     char saved[4096] = {0};
     ASSERT_NE(GetCurrentDirectoryA(sizeof saved, saved), 0u);
@@ -426,7 +480,9 @@ TEST_F(FileTest, AnsiNamesReachTheHostInUtf8AndNetworkPathsNowhere) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
     EXPECT_EQ(FindAll("\\\\127.0.0.1\\share\\*", &error), std::vector<std::string>{});
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_BAD_NETPATH));
+#ifdef WINAPI_STANDIN
     EXPECT_EQ(WaCrtPath(unc), "");
+#endif
     char now[4096] = {0};
     GetCurrentDirectoryA(sizeof now, now);
     EXPECT_STREQ(now, saved);
