@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -53,7 +54,11 @@ TEST(InstallerErrorText, EveryEntryOfTheTable) {
 }
 
 TEST(ErrorText, SystemTextsComeAsOneTrimmedLine) {
-    for (DWORD code : {0u, 2u, 5u, 1603u, 1619u, 1638u, 3010u}) {
+    std::vector<DWORD> codes = {0, 2, 5, 1603, 1619, 1638};
+#ifdef WINAPI_STANDIN
+    codes.push_back(3010);  // Wine has no text for it
+#endif
+    for (DWORD code : codes) {
         char *system = nullptr;
         ASSERT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
                                      FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,7 +27,11 @@ std::string SystemText(DWORD code, DWORD extraFlags, DWORD *error) {
 }
 
 TEST(FormatMessage, KnownCodesHaveOneTextEndingWithALineBreak) {
-    for (DWORD code : {0u, 2u, 3u, 5u, 87u, 183u, 1603u, 1618u, 1638u, 3010u}) {
+    std::vector<DWORD> codes = {0, 2, 3, 5, 87, 183, 1603, 1618, 1638};
+#ifdef WINAPI_STANDIN
+    codes.push_back(3010);  // Wine has no text for it
+#endif
+    for (DWORD code : codes) {
         DWORD error = 0;
         const std::string text = SystemText(code, 0, &error);
         ASSERT_NE(text, "<fail>") << code;
@@ -48,9 +53,11 @@ TEST(FormatMessage, UnknownCodesAndLanguagesFail) {
         EXPECT_EQ(error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND)) << code;
     }
     char buf[256];
+#ifdef WINAPI_STANDIN  // Wine answers in English for a language it has no texts in
     SetLastError(0);
     EXPECT_EQ(FormatMessageA(kSystemFlags, nullptr, 2, 0x0407, buf, sizeof buf, nullptr), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
+#endif
     EXPECT_GT(FormatMessageA(kSystemFlags, nullptr, 2, 0, buf, sizeof buf, nullptr), 0u);
 }
 
@@ -58,10 +65,14 @@ TEST(FormatMessage, MaxWidthMakesOneLineAndKeepsTheTrailingBlank) {
     DWORD error = 0;
     const std::string plain = SystemText(1619, 0, &error);
     const std::string one = SystemText(1619, FORMAT_MESSAGE_MAX_WIDTH_MASK, &error);
+#ifdef WINAPI_STANDIN  // Wine's text of 1619 is one line
     EXPECT_NE(plain.find("\r\n"), plain.size() - 2); /* a text of two lines */
+#endif
+    size_t breaks = 0;
+    for (size_t pos = plain.find("\r\n"); pos != std::string::npos; pos = plain.find("\r\n", pos + 2)) ++breaks;
     EXPECT_EQ(one.find_first_of("\r\n"), std::string::npos);
     EXPECT_EQ(one.back(), ' ');
-    EXPECT_EQ(one.size(), plain.size() - 2);
+    EXPECT_EQ(one.size(), plain.size() - breaks);  // each line break became one blank
 
     const std::string wrapped = SystemText(1619, 20, &error);
     size_t start = 0;
@@ -95,8 +106,10 @@ TEST(FormatMessage, EscapesAndInserts) {
     std::string out;
     FromString("a%%b%tc%nd%0ignored", 0, &out);
     EXPECT_EQ(out, "a%b\tc\r\nd");
+#ifdef WINAPI_STANDIN  // Wine writes a bare line feed of the text as CR LF
     FromString("own\nbreaks\r\nkept", 0, &out);
     EXPECT_EQ(out, "own\nbreaks\r\nkept");
+#endif
     FromString("own\nbreaks\r\nto blanks%n", FORMAT_MESSAGE_MAX_WIDTH_MASK, &out);
     EXPECT_EQ(out, "own breaks to blanks\r\n");
     FromString("file %1 code %2!d! hex %3!04X!", 0, &out, "x.msi", -5, 255u);

@@ -11,6 +11,13 @@
 
 namespace {
 
+/* U+1F600 as the WCHARs of this host: a surrogate pair where WCHAR has 16 bits,
+ * one WCHAR in the stand-in's 32-bit wchar_t. */
+std::wstring GrinningFace() {
+    if (sizeof(WCHAR) == 2) return {static_cast<WCHAR>(0xD83D), static_cast<WCHAR>(0xDE00)};
+    return std::wstring(1, static_cast<WCHAR>(0x1F600));
+}
+
 std::wstring ToWide(UINT cp, DWORD flags, const std::string &bytes, DWORD *error) {
     SetLastError(0);
     const int n = MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
@@ -152,7 +159,7 @@ TEST(CodePages, Utf8DecodingOfValidAndInvalidInput) {
     } cases[] = {
         {"\xc3\xa9", L"\u00e9", false},
         {"\xe2\x82\xac", L"\u20ac", false},
-        {"\xf0\x9f\x98\x80", std::wstring(1, static_cast<WCHAR>(0x1F600)), false}, // one WCHAR here
+        {"\xf0\x9f\x98\x80", GrinningFace(), false},
         {"\xc3\x28", L"\ufffd(", true},              // bad continuation
         {"\xc0\xaf", L"\ufffd\ufffd", true},         // overlong
         {"\xed\xa0\x80", L"\ufffd\ufffd\ufffd", true}, // encoded surrogate
@@ -162,7 +169,14 @@ TEST(CodePages, Utf8DecodingOfValidAndInvalidInput) {
     };
     for (const Case &c : cases) {
         DWORD error = 0;
+#ifdef WINAPI_STANDIN
         EXPECT_EQ(ToWide(CP_UTF8, 0, c.bytes, &error), c.lenient);
+#else
+        /* Wine replaces some invalid sequences with fewer U+FFFD than the stand-in. */
+        const std::wstring lenient = ToWide(CP_UTF8, 0, c.bytes, &error);
+        EXPECT_EQ(lenient.find(L'\ufffd') != std::wstring::npos, c.strictFails) << c.bytes;
+        EXPECT_EQ(lenient.substr(0, 1), c.lenient.substr(0, 1)) << c.bytes;
+#endif
         const std::wstring strict = ToWide(CP_UTF8, MB_ERR_INVALID_CHARS, c.bytes, &error);
         if (c.strictFails) {
             EXPECT_EQ(strict, L"<fail>");
@@ -174,7 +188,7 @@ TEST(CodePages, Utf8DecodingOfValidAndInvalidInput) {
 }
 
 TEST(CodePages, Utf8EncodingJoinsPairsAndReplacesLoneSurrogates) {
-    EXPECT_EQ(ToNarrow(CP_UTF8, std::wstring(1, static_cast<WCHAR>(0x1F600)), nullptr), "\xf0\x9f\x98\x80");
+    EXPECT_EQ(ToNarrow(CP_UTF8, GrinningFace(), nullptr), "\xf0\x9f\x98\x80");
     const WCHAR pair[] = {0xD83D, 0xDE00};
     EXPECT_EQ(ToNarrow(CP_UTF8, std::wstring(pair, 2), nullptr), "\xf0\x9f\x98\x80");
     const WCHAR lone[] = {L'a', 0xD800, L'b'};
@@ -185,7 +199,11 @@ TEST(CodePages, Utf8EncodingJoinsPairsAndReplacesLoneSurrogates) {
 }
 
 TEST(CodePages, UnsupportedCodePagesAreRefused) {
-    for (UINT cp : {932u, 54936u, 12345u}) {  // multi-byte or unknown
+    std::vector<UINT> refused = {12345};  // unknown
+#ifdef WINAPI_STANDIN
+    refused.insert(refused.end(), {932u, 54936u});  // multi-byte: Windows has them, the stand-in does not
+#endif
+    for (UINT cp : refused) {
         SetLastError(0);
         EXPECT_EQ(MultiByteToWideChar(cp, 0, "a", -1, nullptr, 0), 0) << cp;
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << cp;
