@@ -360,7 +360,9 @@ TEST_F(LogFile, WindowsDirectoryReachesTheEmulatedDrive) {
     EXPECT_EQ(0, MakeDirectoryTree((install + "\\logs").c_str()));
     EXPECT_EQ(1, MakeDirectoryTree((install + "\\logs").c_str()));
     EXPECT_EQ(ENOENT, MakeDirectoryTree("C:\\Missing\\Deeper\\logs"));
+    const std::string made = root.Host("C:\\Made");  // asked before it exists, so it goes with the root
     EXPECT_EQ(0, MakeDirectoryTree("C:/Made/By/Slashes"));
+    EXPECT_TRUE(vt_test::PathExists(made));
     EXPECT_TRUE(vt_test::PathExists(root.Host("C:\\Made\\By\\Slashes")));
 
     InitMutex();
