@@ -1,8 +1,9 @@
 /* execute: exit-code folding, remarks, time limit, working directory, log lines.
  * The children are shell scripts the stand-in runs as Windows programs; on Windows
- * the tests that need no script of their own run with cmd.exe as the child. */
+ * they are batch files, or cmd.exe itself, run by cmd.exe. */
 #include "platform/errors.h"
 #include "platform/process.h"
+#include "support/lines.h"
 #include "support/log_capture.h"
 #include "support/scratch_root.h"
 #include "winapi/wa_process_hooks.h"
@@ -14,7 +15,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -51,6 +54,20 @@ protected:
         vt_test::MakeDirs(host.substr(0, host.rfind('/')));
         vt_test::WriteWholeFile(host, "#!/bin/sh\n" + body);
         chmod(host.c_str(), 0755);
+    }
+    /* A child named "C:\t\<name>.exe" running `shell` on the stand-in, or
+     * "C:\t\<name>.cmd" running `batch` on Windows; its Windows path. */
+    std::string Child(const std::string &name, const std::string &shell, const std::string &batch) {
+#ifdef WINAPI_STANDIN
+        (void)batch;
+        Script("C:\\t\\" + name + ".exe", shell);
+        return "C:\\t\\" + name + ".exe";
+#else
+        (void)shell;
+        vt_test::MakeDirs(root.Host("C:\\t"));
+        vt_test::WriteWholeFile(root.Host("C:\\t\\" + name + ".cmd"), batch);
+        return "C:\\t\\" + name + ".cmd";
+#endif
     }
 
     DWORD Run(const char *dir, const char *line, int minutes) {
@@ -100,27 +117,26 @@ TEST_F(ExecuteTest, MissingProgramGivesFileNotFoundAndRestoresTheDirectory) {
 }
 
 TEST_F(ExecuteTest, WorkingDirectoryIsUsedAndRestoredWithItsLogLines) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the child is a shell script that only the stand-in runs as a Windows program";
-#else
-    Script("C:\\t\\pwd.exe", "pwd > \"$WINAPI_ROOT/drive_c/pwd.txt\"\n");
+    const std::string pwd = root.Host("C:\\pwd.txt");
+    const std::string program =
+        Child("pwd", "pwd > \"$WINAPI_ROOT/drive_c/pwd.txt\"\n", "@cd > C:\\pwd.txt\r\n");
+    vt_test::MakeDirs(root.Host("C:\\Agent"));
     vt_test::MakeDirs(root.Host("C:\\Agent\\patches"));
     const std::string before = Cwd();
-    EXPECT_EQ(Run("C:\\Agent\\patches", "C:\\t\\pwd.exe", 1), 0u);
+    EXPECT_EQ(Run("C:\\Agent\\patches", program.c_str(), 1), 0u);
     EXPECT_EQ(Cwd(), before);
-    EXPECT_EQ(ReadWholeFile(root.Host("C:\\pwd.txt")), root.Host("C:\\Agent\\patches") + "\n");
+    EXPECT_EQ(vt_test::UnixLineEnds(ReadWholeFile(pwd)), root.Host("C:\\Agent\\patches") + "\n");
     const std::vector<std::string> expected = {
         "DEBUG @@@@@@@@ Inside execute Method @@@@@@@@ \n",
         "INFO execute : Current Working Directory : " + before + " \n",
-        "INFO execute : Executing Application Source : C:\\t\\pwd.exe \n",
+        "INFO execute : Executing Application Source : " + program + " \n",
         "INFO execute : Set Working Directory : C:\\Agent\\patches \n",
-        "INFO execute : Process successfully created for application C:\\t\\pwd.exe \n",
+        "INFO execute : Process successfully created for application " + program + " \n",
         "INFO execute : Exit code for the application : 0 \n",
-        "INFO execute : Remarks from the CreateProcess is " + ErrorText(0) + " for the executable C:\\t\\pwd.exe \n",
+        "INFO execute : Remarks from the CreateProcess is " + ErrorText(0) + " for the executable " + program + " \n",
         "DEBUG @@@@@@@@ End Of execute Method @@@@@@@@ \n",
     };
     EXPECT_EQ(log.Messages(), expected);
-#endif
 }
 
 TEST_F(ExecuteTest, NoWorkingDirectoryMeansNoDirectoryLines) {
@@ -138,25 +154,26 @@ TEST_F(ExecuteTest, NoWorkingDirectoryMeansNoDirectoryLines) {
 }
 
 TEST_F(ExecuteTest, ZeroMinutesReturnsWithoutWaiting) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the child is a shell script that only the stand-in runs as a Windows program";
-#else
-    Script("C:\\t\\late.exe", "while [ ! -f \"$WINAPI_ROOT/drive_c/go\" ]; do sleep 0.01; done\n"
-                              "echo done > \"$WINAPI_ROOT/drive_c/finished\"\n");
-    EXPECT_EQ(Run(nullptr, "C:\\t\\late.exe", 0), 0u);
-    ASSERT_NE(remarks, nullptr);
-    EXPECT_EQ(remarks, ErrorText(0));
-    EXPECT_FALSE(vt_test::PathExists(root.Host("C:\\finished"))) << "execute waited for the program";
+    const std::string go = root.Host("C:\\go");
+    const std::string finished = root.Host("C:\\finished");
+    const std::string program = Child("late",
+                                      "while [ ! -f \"$WINAPI_ROOT/drive_c/go\" ]; do sleep 0.01; done\n"
+                                      "echo done > \"$WINAPI_ROOT/drive_c/finished\"\n",
+                                      "@echo off\r\n:wait\r\nif not exist C:\\go goto wait\r\n"
+                                      "echo done> C:\\finished\r\n");
+    EXPECT_EQ(Run(nullptr, program.c_str(), 0), 0u);
+    EXPECT_EQ(remarks != nullptr ? remarks : "(none)", ErrorText(0));
+    EXPECT_FALSE(vt_test::PathExists(finished)) << "execute waited for the program";
     EXPECT_EQ(log.Text().find("Exit code"), std::string::npos);
-    vt_test::WriteWholeFile(root.Host("C:\\go"), "");
-    for (int i = 0; i < 400 && !vt_test::PathExists(root.Host("C:\\finished")); ++i) usleep(5000);
-    EXPECT_TRUE(vt_test::PathExists(root.Host("C:\\finished")));
-#endif
+    vt_test::WriteWholeFile(go, "");
+    for (int i = 0; i < 1000 && !vt_test::PathExists(finished); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(vt_test::PathExists(finished));
 }
 
 TEST_F(ExecuteTest, ProgramPastItsLimitIsTerminated) {
 #ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the child is a shell script that only the stand-in runs as a Windows program";
+    GTEST_SKIP() << "100 minutes pass in 10 ms only where the stand-in scales process waits";
 #else
     Script("C:\\t\\hang.exe", "echo $$ > \"$WINAPI_ROOT/drive_c/pid\"\nsleep 30\n");
     vt_test::MakeDirs(root.Host("C:\\work"));

@@ -5,12 +5,18 @@
 
 #include <signal.h>
 #include <sqlite3.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include "winapi/winapi.h"
+#else
 #include <sys/wait.h>
 #endif
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -18,6 +24,7 @@
 
 #include "log/log.h"
 #include "store_files.h"
+#include "support/scratch_root.h"
 #include "tamsel/seq_store.h"
 #include "tamsel/sequence.h"
 #include "tamsel/tamsel_init.h"
@@ -185,7 +192,54 @@ TEST_F(SequenceTest, AnExhaustedBatchWhoseReservationFailsAnswersMinusOne)
 TEST_F(SequenceTest, AKilledProcessNeverHandsOutAValueTwice)
 {
 #ifdef _WIN32
-    GTEST_SKIP() << "the child is a fork of this test program, which Windows cannot make";
+    /* The child is this program again with this test alone: it hands out values until
+     * it is killed, each one appended to the file named, and stops at nothing else. */
+    if (const char *child = getenv("VT_SEQUENCE_CHILD")) {
+        const std::string spec = child;  // "<root>|<values file>"
+        const size_t bar = spec.find('|');
+        if (!InitTamsel(spec.substr(0, bar).c_str()))
+            _exit(3);
+        FILE *out = fopen(spec.substr(bar + 1).c_str(), "ab");
+        if (out == nullptr)
+            _exit(4);
+        ColumnDefn *column = GetColumnDefnEntry("Items", "ITEM_ID");
+        for (;;) {
+            int32_t value = GenerateID("Items", column);
+            if (fwrite(&value, sizeof value, 1, out) != 1 || fflush(out) != 0)
+                _exit(5);
+        }
+    }
+    files_.WriteDictionary({{"tables.xml", kSequenceDictionary}});
+    char self[MAX_PATH + 1] = {};
+    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    std::set<int32_t> seen;
+    int repeated = 0;
+    for (int round = 0; round < 6; round++) {
+        const std::string values = files_.root() + "\\values" + std::to_string(round);
+        const int child = vt_test::StartProgram(
+            self, {"--gtest_filter=SequenceTest.AKilledProcessNeverHandsOutAValueTwice"},
+            {"VT_SEQUENCE_CHILD=" + files_.root() + "|" + values});
+        ASSERT_GT(child, 0);
+        /* Killed after a different number of values each round, mid-batch or not. */
+        const uintmax_t wanted = 137 + round * 311;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::error_code ec;
+        while (std::filesystem::file_size(values, ec) < wanted * sizeof(int32_t) &&
+               std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        vt_test::KillProgram(child);
+        EXPECT_NE(0, vt_test::WaitProgram(child)) << "the child ended by itself";
+        const std::string bytes = vt_test::ReadWholeFile(values);
+        const size_t received = bytes.size() / sizeof(int32_t);
+        for (size_t i = 0; i < received; i++) {
+            int32_t value = 0;
+            memcpy(&value, bytes.data() + i * sizeof value, sizeof value);
+            ASSERT_NE(-1, value);
+            repeated += seen.insert(value).second ? 0 : 1;
+        }
+        EXPECT_GE(received, wanted);
+    }
+    EXPECT_EQ(0, repeated);
 #else
     files_.WriteDictionary({{"tables.xml", kSequenceDictionary}});
     std::set<int32_t> seen;
