@@ -183,6 +183,21 @@ protected:
     }
     std::string MsiexecRuns() const { return ReadWholeFile(root.path() + "/msiexec-runs.log"); }
 
+    /* How the check names `bytes` that hold no Installer database: with the code this
+     * machine's MsiOpenDatabaseA gives for them. */
+    std::string NoDatabase(const std::string &bytes) {
+        const char probe[] = "C:\\no-database.msi";
+        vt_test::WriteWholeFile(root.Host(probe), bytes);
+        MSIHANDLE database = 0;
+        const UINT rc = MsiOpenDatabaseA(probe, MSIDBOPEN_READONLY, &database);
+        if (rc == ERROR_SUCCESS) MsiCloseHandle(database);
+        std::remove(root.Host(probe).c_str());
+#ifdef WINAPI_STANDIN
+        EXPECT_EQ(rc, static_cast<UINT>(ERROR_OPEN_FAILED));
+#endif
+        return "no Windows Installer database (MsiOpenDatabaseA error " + std::to_string(rc) + ")";
+    }
+
     /* Asserts that a run changed none of the Reader's Installer values and ran nothing. */
     void ExpectNothingChanged(const std::string &group, const std::string &packed) {
         EXPECT_EQ(ReadValue(ProductIdKey(group), "InstallSource"), "<no key>");
@@ -338,15 +353,15 @@ TEST_F(ReaderProgramTest, AFileThatIsNotThePackageIsRemovedAndNothingIsRegistere
     const std::string package = "300297-AdbeRdr1010_en_US.msi";
     const std::string right = vt_test::ReaderPackage("1033", "10.1.0");
     const std::string expected = "expected ProductCode {AC76BA86-7AD7-1033-7B44-AA1000000001} ProductVersion 10.1.0";
+    const std::string html = "<html><head><title>Sign in</title></head><body>Proxy login</body></html>\n";
+    const std::string truncated = right.substr(0, right.size() * 2 / 3);
     const struct {
         const char *what;
         std::string body;
         std::string found;
     } cases[] = {
-        {"a proxy's HTML page", "<html><head><title>Sign in</title></head><body>Proxy login</body></html>\n",
-         "no Windows Installer database (MsiOpenDatabaseA error 110)"},
-        {"a truncated package", right.substr(0, right.size() * 2 / 3),
-         "no Windows Installer database (MsiOpenDatabaseA error 110)"},
+        {"a proxy's HTML page", html, NoDatabase(html)},
+        {"a truncated package", truncated, NoDatabase(truncated)},
         {"the German package", vt_test::ReaderPackage("1031", "10.1.0"),
          "ProductCode {AC76BA86-7AD7-1031-7B44-AA1000000001} ProductVersion 10.1.0"},
         {"version 10.0.0", vt_test::ReaderPackage("1033", "10.0.0"),
@@ -637,6 +652,7 @@ TEST_F(PackageSafetyTest, InstallFoldersOutsideAscii) {
         machine.installDir = dir;
         root.WriteHive(Hive(machine, "1033", "3301"));
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProductIdKey("1033").c_str());  // left by the first run on Windows
+        ForgetInstall();  // the source needs the repair again
         vt_test::WriteWholeFile(root.path() + "/msiexec-runs.log", "");
         const std::vector<std::string> rootBefore = Tree(root.path());
         server.ClearRequests();

@@ -61,8 +61,11 @@ int main(int argc, char **argv) {
     gv_runs = std::string(root) + "\\msiexec-runs.log";
     const int code = CodeOfRun(NextRun(root));
 
-    char directory[MAX_PATH + 1] = {};
-    GetCurrentDirectoryA(sizeof directory, directory);
+    /* The folder in UTF-8, as the tests name folders. */
+    WCHAR wide[MAX_PATH + 1] = {};
+    GetCurrentDirectoryW(MAX_PATH + 1, wide);
+    char directory[4 * MAX_PATH + 1] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, directory, sizeof directory, nullptr, nullptr);
     Record(std::string("command line: ") + GetCommandLineA() + "\ndirectory:    " + directory +
            "\nhost folder:  " + directory + "\n");
 
