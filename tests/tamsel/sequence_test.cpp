@@ -223,10 +223,13 @@ TEST_F(SequenceTest, AKilledProcessNeverHandsOutAValueTwice)
         /* Killed after a different number of values each round, mid-batch or not. */
         const uintmax_t wanted = 137 + round * 311;
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        std::error_code ec;
-        while (std::filesystem::file_size(values, ec) < wanted * sizeof(int32_t) &&
-               std::chrono::steady_clock::now() < giveUp)
+        for (;;) {
+            std::error_code missing;
+            const uintmax_t size = std::filesystem::file_size(values, missing);
+            if ((!missing && size >= wanted * sizeof(int32_t)) || std::chrono::steady_clock::now() > giveUp)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         vt_test::KillProgram(child);
         EXPECT_NE(0, vt_test::WaitProgram(child)) << "the child ended by itself";
         const std::string bytes = vt_test::ReadWholeFile(values);
