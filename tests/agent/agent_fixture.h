@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,9 +33,27 @@ private:
     std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> keys_;
 };
 
-/* Every value a complete agent configuration holds, on a 32-bit domain machine
- * with one emulated adapter. */
+/* Every value a complete agent configuration holds; on the stand-in also the
+ * emulated machine: a 32-bit domain member with one adapter. */
 Hive CompleteAgentHive();
+
+/* What the settings loader finds out about the machine it runs on: on the
+ * stand-in the emulated machine of CompleteAgentHive, elsewhere the machine
+ * itself as its network and directory calls describe it. */
+struct MachineFacts {
+    std::string hostName;
+    std::string nameSpace;            /* domain or workgroup */
+    bool joined = false;              /* a domain member */
+    std::optional<std::string> controller;  /* none when no controller answers */
+};
+MachineFacts ThisMachine();
+
+/* The data path the loader derives for customer "ABC" on this machine. */
+std::string ThisMachineDataPath();
+
+/* A text value under HKEY_LOCAL_MACHINE read back through the registry API
+ * (`key` as in a Hive: "HKEY_LOCAL_MACHINE\\..."); none when it is absent. */
+std::optional<std::string> StoredText(const std::string &key, const std::string &name);
 
 using vt_test::SplitLogMessages;
 

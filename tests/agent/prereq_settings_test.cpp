@@ -34,7 +34,7 @@ TEST_F(PrereqSettingsTest, CompleteConfigurationLogsTheSummaryAndExitsZero) {
     EXPECT_EQ("INFO Vantrel Server Name                -> vt.corp.local \n", *(first + 1));
     EXPECT_NE(messages.end(),
               std::find(messages.begin(), messages.end(),
-                        "INFO Vantrel Server Data Path           -> client-data/abc/domains/corp.local \n"));
+                        "INFO Vantrel Server Data Path           -> " + ThisMachineDataPath() + " \n"));
     EXPECT_EQ(2, std::count(messages.begin(), messages.end(), kStars));
 }
 

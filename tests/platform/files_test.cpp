@@ -6,6 +6,7 @@
 #include "log/log.h"
 #include "util/locks.h"
 
+#include "support/lines.h"
 #include "support/scratch_root.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,7 @@ public:
         ReleaseLogSettings();
     }
     std::vector<std::string> Messages() const {
-        const std::string text = vt_test::ReadWholeFile(dir_ + "/files.log");
+        const std::string text = vt_test::UnixLineEnds(vt_test::ReadWholeFile(dir_ + "/files.log"));
         static const std::regex prefix(R"(\[ [0-9: -]+ \] \[ \d+ \] (\[[A-Z]+\]) )");
         std::vector<std::string> out;
         std::vector<std::pair<size_t, std::pair<size_t, std::string>>> starts;
@@ -58,8 +59,18 @@ private:
 
 class FilesTest : public ::testing::Test {
 protected:
-    void SetUp() override { MakeDirs(root.path() + "/drive_c"); }
-    std::string Host(const std::string &rel) const { return root.path() + "/drive_c/" + rel; }
+    void SetUp() override {
+        /* What the tests make on drive C: goes again with the root. */
+        for (const char *top : {"Reader", "Nowhere", "a", "x", "dir", "p", "file.msi", "plain.txt", "relative",
+                                "missing", "d\xc3\xa9j\xc3\xa0"})
+            root.Host(std::string("C:\\") + top);
+        MakeDirs(root.Host("C:\\"));
+    }
+    /* The host path of "C:\<rel>" (`rel` with either slash). */
+    std::string Host(std::string rel) const {
+        for (char &c : rel) c = c == '/' ? '\\' : c;
+        return root.Host("C:\\" + rel);
+    }
     bool IsFolder(const std::string &rel) const {
         return GetFileAttributesA(("C:\\" + rel).c_str()) != INVALID_FILE_ATTRIBUTES &&
                (GetFileAttributesA(("C:\\" + rel).c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -167,13 +178,22 @@ TEST_F(FilesTest, CreateFolderLogsEachStep) {
 
 TEST_F(FilesTest, LoadWow64FunctionsFindsIsWow64Process) {
     gv_isWow64ProcessFn = nullptr;
+#ifdef WINAPI_STANDIN
+    /* A 64-bit emulated machine: the 32-bit program runs under WOW64. */
     root.WriteHive("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n"
                    "\"PROCESSOR_ARCHITECTURE\"=\"AMD64\"\n\n");
+    const BOOL expectWow64 = TRUE;
+#else
+    /* Only a 32-bit program on a 64-bit machine runs under WOW64. */
+    SYSTEM_INFO native = {};
+    GetNativeSystemInfo(&native);
+    const BOOL expectWow64 = sizeof(void *) == 4 && native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+#endif
     LoadWow64Functions();
     ASSERT_NE(gv_isWow64ProcessFn, nullptr);
-    BOOL wow64 = FALSE;
+    BOOL wow64 = !expectWow64;
     EXPECT_TRUE(gv_isWow64ProcessFn(GetCurrentProcess(), &wow64));
-    EXPECT_TRUE(wow64);
+    EXPECT_EQ(expectWow64, wow64);
 }
 
 }  // namespace

@@ -59,7 +59,9 @@ LogCapture::~LogCapture() {
 
 std::string LogCapture::Text() const { return UnixLineEnds(ReadWholeFile(path_)); }
 
-std::vector<std::string> LogCapture::Messages() const { return SplitLogMessages(Text()); }
+/* From the file as written: SplitLogMessages turns the line ends once, so a
+ * message's own "\r\n" stays whole. */
+std::vector<std::string> LogCapture::Messages() const { return SplitLogMessages(ReadWholeFile(path_)); }
 
 std::vector<std::string> LogCapture::Messages(const std::string &tag) const {
     std::vector<std::string> selected;
