@@ -2,6 +2,7 @@
 #include "agent_fixture.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace agent_test {
 namespace {
@@ -13,10 +14,13 @@ protected:
     std::vector<std::string> RunAndReadLog(const Hive &hive, int *exitCode) {
         root_.WriteHive(hive.Render());
         vt_test::MakeDirs(root_.Host(std::string(kInstallDir) + "\\logs"));
-        vt_test::ProcessResult result = vt_test::RunProgram(VT_PREREQ_EXE, {"-p", "X"});
-        *exitCode = result.exitCode;
-        return SplitLogMessages(
-            vt_test::ReadWholeFile(root_.Host(std::string(kInstallDir) + "\\logs\\rozedidavevazez.log")));
+        /* The program adds to its log: on a real machine one may be there from before. */
+        const std::string log = root_.Host(std::string(kInstallDir) + "\\logs\\rozedidavevazez.log");
+        std::remove(log.c_str());
+        /* Its output is not read: a process the program leaves running could hold a
+         * pipe open (Wine's desktop process does). */
+        *exitCode = vt_test::WaitProgram(vt_test::StartProgram(VT_PREREQ_EXE, {"-p", "X"}));
+        return SplitLogMessages(vt_test::ReadWholeFile(log));
     }
 
     vt_test::ScratchRoot root_;
