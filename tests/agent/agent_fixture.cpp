@@ -4,16 +4,12 @@
 
 namespace agent_test {
 
-namespace {
-
 std::string Lower(std::string text) {
     for (char &c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
 }
-
-}  // namespace
 
 MachineFacts ThisMachine() {
     MachineFacts facts;

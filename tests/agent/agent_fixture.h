@@ -48,6 +48,9 @@ struct MachineFacts {
 };
 MachineFacts ThisMachine();
 
+/* The text with ASCII capitals made small, as the agent lowers names. */
+std::string Lower(std::string text);
+
 /* The data path the loader derives for customer "ABC" on this machine. */
 std::string ThisMachineDataPath();
 
@@ -63,7 +66,6 @@ protected:
     AgentTest();
     ~AgentTest() override;
     void WriteHive(const Hive &hive) { root_.WriteHive(hive.Render()); }
-    std::string HiveText() const { return root_.ReadHive(); }
 
     vt_test::ScratchRoot root_;
     vt_test::LogCapture log_{3};

@@ -108,11 +108,7 @@ const char kResourceDocument[] =
 
 /* The resource file of this machine on the management server. */
 std::string ResourcePath() {
-    std::string host = ThisMachine().hostName;
-    for (char &c : host) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return "/" + ThisMachineDataPath() + "/resources/" + host + ".xml";
+    return "/" + ThisMachineDataPath() + "/resources/" + Lower(ThisMachine().hostName) + ".xml";
 }
 
 /* Both servers on this machine: the management server answers the resource
