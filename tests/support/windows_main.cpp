@@ -3,7 +3,10 @@
  * with its reason instead of being run. */
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -45,10 +48,27 @@ bool Selected(const std::string &filter, const std::string &name) {
     return MatchesAny(positive.empty() ? "*" : positive, name) && !MatchesAny(negative, name);
 }
 
+/* The tests set up their machine in the machine's own registry and on its drive C:
+ * and remove what they wrote when they end, keys the machine already had included.
+ * That is meant for a throw-away Wine prefix, not for a machine someone works on. */
+bool MayChangeThisMachine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) return true;
+    const char *allowed = std::getenv("VT_TESTS_MAY_CHANGE_THIS_MACHINE");
+    return allowed != nullptr && std::string(allowed) == "1";
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);
+    if (!GTEST_FLAG_GET(list_tests) && !MayChangeThisMachine()) {
+        std::fprintf(stderr,
+                     "These tests write and delete keys under HKEY_LOCAL_MACHINE and folders on drive C: of the\n"
+                     "machine they run on. Run them under Wine (scripts/wine-run.sh), or set\n"
+                     "VT_TESTS_MAY_CHANGE_THIS_MACHINE=1 on a machine whose registry may be lost.\n");
+        return 2;
+    }
     std::string filter = GTEST_FLAG_GET(filter);
     std::string excluded;
     const testing::UnitTest &unit = *testing::UnitTest::GetInstance();
