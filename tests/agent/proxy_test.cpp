@@ -81,9 +81,9 @@ bool DefaultContainerHasBothPairs() {
     HCRYPTPROV provider = 0;
     if (!CryptAcquireContextA(&provider, nullptr, kProvider, PROV_RSA_FULL, 0)) return false;
     bool both = true;
-    for (DWORD spec : {static_cast<DWORD>(AT_SIGNATURE), static_cast<DWORD>(AT_KEYEXCHANGE)}) {
+    for (DWORD pairKind : {static_cast<DWORD>(AT_SIGNATURE), static_cast<DWORD>(AT_KEYEXCHANGE)}) {
         HCRYPTKEY key = 0;
-        if (CryptGetUserKey(provider, spec, &key)) {
+        if (CryptGetUserKey(provider, pairKind, &key)) {
             CryptDestroyKey(key);
         } else {
             both = false;

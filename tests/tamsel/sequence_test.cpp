@@ -195,11 +195,11 @@ TEST_F(SequenceTest, AKilledProcessNeverHandsOutAValueTwice)
     /* The child is this program again with this test alone: it hands out values until
      * it is killed, each one appended to the file named, and stops at nothing else. */
     if (const char *child = getenv("VT_SEQUENCE_CHILD")) {
-        const std::string spec = child;  // "<root>|<values file>"
-        const size_t bar = spec.find('|');
-        if (!InitTamsel(spec.substr(0, bar).c_str()))
+        const std::string request = child;  // "<root>|<values file>"
+        const size_t bar = request.find('|');
+        if (!InitTamsel(request.substr(0, bar).c_str()))
             _exit(3);
-        FILE *out = fopen(spec.substr(bar + 1).c_str(), "ab");
+        FILE *out = fopen(request.substr(bar + 1).c_str(), "ab");
         if (out == nullptr)
             _exit(4);
         ColumnDefn *column = GetColumnDefnEntry("Items", "ITEM_ID");
