@@ -25,7 +25,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <atomic>
 #include <map>
 #include <mutex>

@@ -44,12 +44,18 @@ std::string MachineHive(const Machine &m) {
     return hive.Render();
 }
 
-class OsInfoTest : public AgentTest {};
+/* Every case names a machine the stand-in emulates, with its version and product type set through its
+ * registry: a real machine has the one version it has. */
+class OsInfoTest : public AgentTest {
+protected:
+    void SetUp() override {
+#ifndef WINAPI_STANDIN
+        GTEST_SKIP() << "the version and product type of the stand-in's emulated machine, set through its registry";
+#endif
+    }
+};
 
 TEST_F(OsInfoTest, NamesFamiliesAndVistaTestOfEmulatedMachines) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the version and product type of the stand-in's emulated machine, set through its registry";
-#endif
     const Machine machines[] = {
         {"XP x64", "5.2", "Service Pack 2", "WinNT", "AMD64", 2, 0, -1, "Windows XP Professional x64 Edition", 1, 0},
         {"XP Home", "5.1", "Service Pack 3", "WinNT", "x86", 2, 0x200, -1, "Windows XP Home Edition ", 1, 0},
@@ -116,9 +122,6 @@ TEST_F(OsInfoTest, NamesFamiliesAndVistaTestOfEmulatedMachines) {
 }
 
 TEST_F(OsInfoTest, SystemsWithoutTheExtendedRecordAreNamedFromTheRegistryProductType) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the version and product type of the stand-in's emulated machine, set through its registry";
-#endif
     const std::string fits(1023, 'x');   /* with its terminator exactly the 1024-byte buffer */
     const std::string tooLong(1024, 'x');
     struct Case {
@@ -157,9 +160,6 @@ TEST_F(OsInfoTest, SystemsWithoutTheExtendedRecordAreNamedFromTheRegistryProduct
 }
 
 TEST_F(OsInfoTest, UnconfiguredMachineIsWindows7Professional) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the version and product type of the stand-in's emulated machine, set through its registry";
-#endif
     root_.WriteHive("");
     char *name = GetOSName();
     ASSERT_NE(nullptr, name);
@@ -169,9 +169,6 @@ TEST_F(OsInfoTest, UnconfiguredMachineIsWindows7Professional) {
 }
 
 TEST_F(OsInfoTest, UnknownProductTypeLogsOneError) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the version and product type of the stand-in's emulated machine, set through its registry";
-#endif
     Machine m = {"unknown", "6.1", "", "WinNT", "x86", 2, -1, 0x63, "", 0, 0};
     root_.WriteHive(MachineHive(m));
     char *name = GetOSName();
@@ -183,9 +180,6 @@ TEST_F(OsInfoTest, UnknownProductTypeLogsOneError) {
 }
 
 TEST_F(OsInfoTest, FamilyLogLinesForUnreadableAndUnknownSystems) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the version and product type of the stand-in's emulated machine, set through its registry";
-#endif
     Machine nt4 = {"NT 4", "4.0", "Service Pack 6", "WinNT", "x86", 2, 0, -1, "", 0, 0};
     root_.WriteHive(MachineHive(nt4));
     EXPECT_EQ(-1, GetOsFamily());
@@ -200,9 +194,6 @@ TEST_F(OsInfoTest, FamilyLogLinesForUnreadableAndUnknownSystems) {
 }
 
 TEST_F(OsInfoTest, VistaTestLogsTheName) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the version and product type of the stand-in's emulated machine, set through its registry";
-#endif
     Machine xp = {"XP", "5.1", "Service Pack 3", "WinNT", "x86", 2, 0, -1, "", 0, 0};
     root_.WriteHive(MachineHive(xp));
     EXPECT_EQ(0, isVistaAndAbove());
@@ -214,9 +205,6 @@ TEST_F(OsInfoTest, VistaTestLogsTheName) {
 }
 
 TEST_F(OsInfoTest, NtPrefixes) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the version and product type of the stand-in's emulated machine, set through its registry";
-#endif
     Machine server = {"2003", "5.2", "", "ServerNT", "AMD64", 2, 0, -1, "", 0, 0};
     root_.WriteHive(MachineHive(server));
     EXPECT_STREQ("Windows 2000 ", GetNTVersionPrefix(5, 0));
