@@ -83,6 +83,7 @@ wineserver -p60 </dev/null >/dev/null 2>&1 || true
 out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
 err=$out.err
 trap 'rm -f "$out" "$err"' EXIT
+: >"$err"   # before the readers start: the program's own redirection may come later
 "$(loader_for "$arch")" "$exe" "$@" </dev/null >"$out" 2>"$err" &
 pid=$!
 tail -n +1 -s 0.1 --pid="$pid" -f "$out" &
