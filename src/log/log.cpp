@@ -11,8 +11,11 @@
 #include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
+#include <cstddef>
 #include <string>
 
 #include "util/locks.h"
@@ -81,16 +84,209 @@ bool ReplaceString(char **slot, const char *value) {
 
 bool IsSet(const char *text) { return text != nullptr && text[0] != '\0'; }
 
+/* One conversion of a message's format, already split into its parts. */
+struct Conversion {
+    std::string flags;
+    std::string width;      /* digits, or empty */
+    std::string precision;  /* ".digits", or empty */
+    std::string length;     /* "hh", "h", "l", "ll", "L", "j", "z", "t" or empty */
+    bool wide = false;      /* a wide text or character */
+    char type = 0;
+};
+
+/* Formats one value with the conversion, as the C runtime does. */
+template <typename T>
+void AppendOne(std::string *out, const Conversion &c, T value) {
+    const std::string spec = "%" + c.flags + c.width + c.precision + c.length + c.type;
+    char small[256];
+    const int n = snprintf(small, sizeof small, spec.c_str(), value);
+    if (n < 0) return;
+    if (static_cast<size_t>(n) < sizeof small) {
+        out->append(small, static_cast<size_t>(n));
+        return;
+    }
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    snprintf(&big[0], big.size(), spec.c_str(), value);
+    out->append(big.data(), static_cast<size_t>(n));
+}
+
+/* UTF-8 of `count` WCHARs (or up to the terminator for -1); "(null)" for none. */
+std::string Utf8Of(const WCHAR *text, long count) {
+    if (text == nullptr) return "(null)";
+    long length = 0;
+    while ((count < 0 || length < count) && text[length] != 0) ++length;
+    if (length == 0) return "";
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return "";
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], n, nullptr, nullptr);
+    return utf8;
+}
+
+/* Reads the conversion at *p (after its '%'); false for one this log does not know. */
+bool ParseConversion(const char **p, va_list *args, Conversion *c) {
+    const char *s = *p;
+    while (*s != '\0' && strchr("-+ #0'", *s) != nullptr) c->flags += *s++;
+    if (*s == '*') {
+        c->width = std::to_string(va_arg(*args, int));  /* a negative width left-aligns */
+        ++s;
+    } else {
+        while (*s >= '0' && *s <= '9') c->width += *s++;
+    }
+    if (*s == '.') {
+        ++s;
+        if (*s == '*') {
+            const int precision = va_arg(*args, int);
+            if (precision >= 0) c->precision = "." + std::to_string(precision);
+            ++s;
+        } else {
+            std::string digits;
+            while (*s >= '0' && *s <= '9') digits += *s++;
+            c->precision = "." + (digits.empty() ? std::string("0") : digits);
+        }
+    }
+    /* Length modifiers, with the Windows runtime's own spellings. */
+    if (strncmp(s, "hh", 2) == 0 || strncmp(s, "ll", 2) == 0) {
+        c->length.assign(s, 2);
+        s += 2;
+    } else if (strncmp(s, "I64", 3) == 0) {
+        c->length = "ll";
+        s += 3;
+    } else if (strncmp(s, "I32", 3) == 0) {
+        s += 3;
+    } else if (*s == 'q') {
+        c->length = "ll";
+        ++s;
+    } else if (*s == 'I') {
+        c->length = "z";
+        ++s;
+    } else if (*s == 'w') {
+        c->wide = true;
+        ++s;
+    } else if (*s != '\0' && strchr("hlLjzt", *s) != nullptr) {
+        c->length.assign(s, 1);
+        ++s;
+    }
+    c->type = *s;
+    if (c->type == '\0' || strchr("diouxXcCsSpfFeEgGaAn%", c->type) == nullptr) return false;
+    if (c->type == 'S' || c->type == 'C' || ((c->type == 's' || c->type == 'c') && c->length == "l")) c->wide = true;
+    *p = s + 1;
+    return true;
+}
+
+/* Appends the value of one conversion, taken from the arguments. */
+void AppendConversion(std::string *out, Conversion c, va_list *args) {
+    const std::string &len = c.length;
+    switch (c.type) {
+    case '%':
+        out->push_back('%');
+        return;
+    case 'c':
+    case 'C':
+        if (c.wide) {
+            const WCHAR ch = static_cast<WCHAR>(va_arg(*args, unsigned int));
+            c.length.clear();
+            c.type = 's';
+            AppendOne(out, c, Utf8Of(&ch, 1).c_str());
+            return;
+        }
+        AppendOne(out, c, va_arg(*args, int));
+        return;
+    case 's':
+    case 'S':
+        if (c.wide) {
+            /* The precision counts bytes written, and a character never goes in part. */
+            std::string text = Utf8Of(va_arg(*args, const WCHAR *), -1);
+            if (!c.precision.empty()) {
+                size_t end = static_cast<size_t>(std::stoul(c.precision.substr(1)));
+                if (end < text.size()) {
+                    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+                    text.resize(end);
+                }
+            }
+            c.precision.clear();
+            c.length.clear();
+            c.type = 's';
+            AppendOne(out, c, text.c_str());
+            return;
+        }
+        AppendOne(out, c, va_arg(*args, const char *));
+        return;
+    case 'p':
+        AppendOne(out, c, va_arg(*args, void *));
+        return;
+    case 'n':
+        (void)va_arg(*args, void *);  /* counts are never written back */
+        return;
+    case 'd':
+    case 'i':
+        if (len == "l") AppendOne(out, c, va_arg(*args, long));
+        else if (len == "ll") AppendOne(out, c, va_arg(*args, long long));
+        else if (len == "j") AppendOne(out, c, va_arg(*args, intmax_t));
+        else if (len == "z" || len == "t") AppendOne(out, c, va_arg(*args, ptrdiff_t));
+        else AppendOne(out, c, va_arg(*args, int));
+        return;
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+        if (len == "l") AppendOne(out, c, va_arg(*args, unsigned long));
+        else if (len == "ll") AppendOne(out, c, va_arg(*args, unsigned long long));
+        else if (len == "j") AppendOne(out, c, va_arg(*args, uintmax_t));
+        else if (len == "z" || len == "t") AppendOne(out, c, va_arg(*args, size_t));
+        else AppendOne(out, c, va_arg(*args, unsigned int));
+        return;
+    default: /* floating point */
+        if (len == "L") AppendOne(out, c, va_arg(*args, long double));
+        else {
+            c.length.clear();
+            AppendOne(out, c, va_arg(*args, double));
+        }
+        return;
+    }
+}
+
+/* The message of a line, by the printf conventions, except that wide texts and
+ * characters are written as UTF-8 whatever the C runtime's locale: in its "C"
+ * locale the runtime writes some of them as single bytes and stops the line at
+ * the first one it cannot convert. A conversion this log does not know is
+ * written as it stands, with the rest of the format. */
+std::string FormatMessageText(const char *format, va_list *args) {
+    std::string out;
+    const char *p = format;
+    while (*p != '\0') {
+        const char *percent = strchr(p, '%');
+        if (percent == nullptr) {
+            out += p;
+            break;
+        }
+        out.append(p, static_cast<size_t>(percent - p));
+        const char *next = percent + 1;
+        Conversion c;
+        if (!ParseConversion(&next, args, &c)) {
+            out += percent;
+            break;
+        }
+        AppendConversion(&out, c, args);
+        p = next;
+    }
+    return out;
+}
+
 void WriteLine(unsigned char threshold, const char *tag, const char *format, va_list args) {
     if (gv_logFilePtr == nullptr || g_level == 0 || g_level < threshold || g_lockToken == nullptr) return;
     ErrorKeeper keep;
+    va_list copy;
+    va_copy(copy, args);
+    const std::string message = FormatMessageText(format, &copy);
+    va_end(copy);
     const void *token = g_lockToken;
     LockObject(token);
     char *stamp = GetTimeStamp();
     fprintf(gv_logFilePtr, "[ %s ] [ %u ] %s ", stamp != nullptr ? stamp : "",
             static_cast<unsigned>(GetCurrentThreadId()), tag);
     free(stamp);
-    vfprintf(gv_logFilePtr, format, args);
+    fwrite(message.data(), 1, message.size(), gv_logFilePtr);
     fflush(gv_logFilePtr);
     UnlockObject(token);
 }

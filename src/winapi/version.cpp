@@ -215,7 +215,7 @@ extern "C" BOOL GetVersionExA(LPOSVERSIONINFOA info) {
     }
     const DWORD size = info->dwOSVersionInfoSize;
     if (size != kPlainRecordSize && size != kExtendedRecordSize) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     const EmulatedVersion v = ReadEmulatedVersion();

@@ -3,6 +3,7 @@
 #include "winapi/winapi.h"
 
 #include "support/scratch_root.h"
+#include "support/wine.h"
 
 #include <gtest/gtest.h>
 
@@ -326,9 +327,11 @@ TEST_F(FileTest, WrongOrStaleHandlesAreRefused) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA("C:\\*", &data);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    SetLastError(0);
-    EXPECT_FALSE(FindClose(file));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (!vt_test::UnderWine()) {  // Wine's FindClose reads through a file handle and the program dies
+        SetLastError(0);
+        EXPECT_FALSE(FindClose(file));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
     EXPECT_FALSE(FindNextFileA(file, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     DWORD n = 0;
@@ -461,25 +464,26 @@ TEST_F(FileTest, AnsiNamesReachTheHostInUtf8AndNetworkPathsNowhere) {
     EXPECT_STREQ(here, "C:\\caf\xe9");
     EXPECT_TRUE(SetCurrentDirectoryA(saved));
 
-    /* A share on another machine: never a host folder, whatever the function. */
+    /* A share on another machine: never a host folder, whatever the function.
+     * Wine names it a missing path. */
     const char *unc = "\\\\127.0.0.1\\share\\x";
     SetLastError(0);
     EXPECT_EQ(CreateFileA("\\\\127.0.0.1\\share\\x\\f.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
               INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, GetLastError());
     EXPECT_EQ(CreateFileW(L"\\\\127.0.0.1\\share\\x\\f.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
               INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
-    EXPECT_EQ(SHCreateDirectoryExA(nullptr, unc, nullptr), ERROR_BAD_NETPATH);
-    EXPECT_EQ(SHCreateDirectoryExW(nullptr, L"//127.0.0.1/share/x", nullptr), ERROR_BAD_NETPATH);
+    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, SHCreateDirectoryExA(nullptr, unc, nullptr));
+    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, SHCreateDirectoryExW(nullptr, L"//127.0.0.1/share/x", nullptr));
     SetLastError(0);
     EXPECT_FALSE(SetCurrentDirectoryA(unc));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, GetLastError());
     SetLastError(0);
     EXPECT_FALSE(CreateDirectoryA(unc, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, GetLastError());
     EXPECT_EQ(FindAll("\\\\127.0.0.1\\share\\*", &error), std::vector<std::string>{});
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, error);
 #ifdef WINAPI_STANDIN
     EXPECT_EQ(WaCrtPath(unc), "");
 #endif

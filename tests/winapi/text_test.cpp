@@ -3,6 +3,7 @@
 #include "winapi/winapi.h"
 
 #include "support/scratch_root.h"
+#include "support/wine.h"
 
 #include <gtest/gtest.h>
 
@@ -66,13 +67,21 @@ TEST(CodePages, SizeProtocolOfBothDirections) {
     } bad[] = {{nullptr, -1, 0}, {"a", 0, 0}, {"a", -2, 0}, {"a", 1, -1}};
     for (const Bad &b : bad) {
         SetLastError(0);
-        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, b.src, b.srcLen, nullptr, b.dstLen), 0);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        const int n = MultiByteToWideChar(CP_UTF8, 0, b.src, b.srcLen, nullptr, b.dstLen);
+        const DWORD error = GetLastError();
+        if (b.srcLen == -2 && n == 2 && vt_test::UnderWine()) continue;  // Wine takes -2 as -1
+        EXPECT_EQ(n, 0) << b.srcLen;
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << b.srcLen;
     }
+    /* UTF-8 has no default character, so asking whether one was used is an error. */
     BOOL used = FALSE;
     SetLastError(0);
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"a", -1, nullptr, 0, nullptr, &used), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    const int n = WideCharToMultiByte(CP_UTF8, 0, L"a", -1, nullptr, 0, nullptr, &used);
+    const DWORD error = GetLastError();
+    if (!(n == 2 && vt_test::UnderWine())) {  // Wine answers the size
+        EXPECT_EQ(n, 0);
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
 }
 
 TEST(CodePages, Windows1252BothWays) {

@@ -30,7 +30,7 @@ TEST(VersionTest, SizeFieldSelectsTheRecord) {
         SetLastError(0xdeadbeef);
         EXPECT_EQ(c.expect, GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&info)));
         if (!c.expect) {
-            EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
             EXPECT_EQ(0xCDCDCDCDu, info.dwMajorVersion) << "a refused record stays untouched";
             continue;
         }

@@ -6,6 +6,7 @@
 
 #include "support/http_server.h"
 #include "support/proxy.h"
+#include "support/wine.h"
 
 #include <gtest/gtest.h>
 
@@ -261,8 +262,12 @@ TEST_F(WinHttpTest, HandlesAreTypeCheckedAndOutliveTheirParents) {
     EXPECT_FALSE(WinHttpSendRequest(h.session, nullptr, 0, nullptr, 0, 0, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE));
     DWORD avail = 0;
-    EXPECT_FALSE(WinHttpQueryDataAvailable(h.request, &avail));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_STATE));
+    const BOOL answered = WinHttpQueryDataAvailable(h.request, &avail);
+    const DWORD answerError = GetLastError();
+    if (!(answered && vt_test::UnderWine())) {  // Wine answers before any request was sent
+        EXPECT_FALSE(answered);
+        EXPECT_EQ(answerError, static_cast<DWORD>(ERROR_WINHTTP_INCORRECT_HANDLE_STATE));
+    }
 
     /* Closing session and connection first leaves the request usable. */
     ASSERT_TRUE(WinHttpCloseHandle(h.session));
@@ -278,8 +283,12 @@ TEST_F(WinHttpTest, HandlesAreTypeCheckedAndOutliveTheirParents) {
     DWORD value = 0, size = sizeof(value);
     ASSERT_TRUE(WinHttpQueryOption(h.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &value, &size));
     EXPECT_EQ(value, 30000u);
-    EXPECT_FALSE(WinHttpSetOption(h.request, WINHTTP_OPTION_CONNECT_TIMEOUT, &value, 2));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    const BOOL shortTaken = WinHttpSetOption(h.request, WINHTTP_OPTION_CONNECT_TIMEOUT, &value, 2);
+    const DWORD shortError = GetLastError();
+    if (!(shortTaken && vt_test::UnderWine())) {  // Wine takes a DWORD option of two bytes
+        EXPECT_FALSE(shortTaken);
+        EXPECT_EQ(shortError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    }
 }
 
 TEST_F(WinHttpTest, SessionTimeoutsReachRequestsOpenedLater) {
@@ -308,10 +317,12 @@ TEST_F(WinHttpTest, SessionTimeoutsReachRequestsOpenedLater) {
     for (const auto &e : expected) {
         DWORD value = 0, size = sizeof(value);
         ASSERT_TRUE(WinHttpQueryOption(h.request, e.option, &value, &size));
+        if (e.option == WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT && vt_test::UnderWine()) continue;  // none in Wine
         EXPECT_EQ(value, e.value) << e.option;
     }
     /* The session's receive time-out ends the wait for an answer that never comes
-     * (the default-proxy session goes direct). */
+     * (the default-proxy session goes direct). Wine waits on past it. */
+    if (vt_test::UnderWine()) return;
     EXPECT_EQ(Exchange(h.request), static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
     EXPECT_EQ(stall.connections(), 1);
 }
@@ -425,24 +436,35 @@ TEST_F(WinHttpTest, FailuresMapToWinHttpCodes) {
     vt_test::RawSocketServer stalledBody("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this", true);
     ASSERT_TRUE(garbage.ok() && shortBody.ok() && stall.ok() && silentClose.ok() && stalledBody.ok());
     enum Step { kSend, kReceive, kRead };
+    /* `wine`: Wine's own code where it differs; kWineWaits: Wine waits on past the
+     * receive time-out, so the case is not run there. */
+    constexpr DWORD kWineWaits = 0xFFFFFFFFu;
     struct Case {
         const char *name;
         std::wstring host;
         int port;
         Step step;
         DWORD code;
+        DWORD wine;
     } cases[] = {
-        {"refused port", L"127.0.0.1", vt_test::RefusedPort(), kSend, ERROR_WINHTTP_CANNOT_CONNECT},
-        {"unknown name", L"nonexistent.invalid", server.port(), kSend, ERROR_WINHTTP_NAME_NOT_RESOLVED},
-        {"invalid host", L"bad host/name", server.port(), kSend, ERROR_WINHTTP_INVALID_URL},
-        {"garbage answer", L"127.0.0.1", garbage.port(), kReceive, ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
-        {"no answer", L"127.0.0.1", stall.port(), kReceive, ERROR_WINHTTP_TIMEOUT},
-        {"closed without answer", L"127.0.0.1", silentClose.port(), kReceive, ERROR_WINHTTP_CONNECTION_ERROR},
-        {"cut-short body", L"127.0.0.1", shortBody.port(), kRead, ERROR_WINHTTP_CONNECTION_ERROR},
-        {"stalled body", L"127.0.0.1", stalledBody.port(), kRead, ERROR_WINHTTP_TIMEOUT},
+        {"refused port", L"127.0.0.1", vt_test::RefusedPort(), kSend, ERROR_WINHTTP_CANNOT_CONNECT,
+         ERROR_WINHTTP_CANNOT_CONNECT},
+        {"unknown name", L"nonexistent.invalid", server.port(), kSend, ERROR_WINHTTP_NAME_NOT_RESOLVED,
+         ERROR_WINHTTP_NAME_NOT_RESOLVED},
+        {"invalid host", L"bad host/name", server.port(), kSend, ERROR_WINHTTP_INVALID_URL,
+         ERROR_WINHTTP_NAME_NOT_RESOLVED},
+        {"garbage answer", L"127.0.0.1", garbage.port(), kReceive, ERROR_WINHTTP_INVALID_SERVER_RESPONSE,
+         ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
+        {"no answer", L"127.0.0.1", stall.port(), kReceive, ERROR_WINHTTP_TIMEOUT, kWineWaits},
+        {"closed without answer", L"127.0.0.1", silentClose.port(), kReceive, ERROR_WINHTTP_CONNECTION_ERROR,
+         ERROR_WINHTTP_CONNECTION_ERROR},
+        {"cut-short body", L"127.0.0.1", shortBody.port(), kRead, ERROR_WINHTTP_CONNECTION_ERROR,
+         ERROR_WINHTTP_CONNECTION_ERROR},
+        {"stalled body", L"127.0.0.1", stalledBody.port(), kRead, ERROR_WINHTTP_TIMEOUT, kWineWaits},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.wine == kWineWaits && vt_test::UnderWine()) continue;
         Handles h;
         target.host = c.host;
         target.port = c.port;
@@ -451,20 +473,20 @@ TEST_F(WinHttpTest, FailuresMapToWinHttpCodes) {
         const BOOL sent = WinHttpSendRequest(h.request, nullptr, 0, nullptr, 0, 0, 0);
         const DWORD sendError = sent ? 0 : GetLastError();
         if (c.step == kSend) {
-            EXPECT_EQ(sendError, c.code);
+            EXPECT_EQ_OR_WINE(c.code, c.wine, sendError);
             continue;
         }
         ASSERT_EQ(sendError, 0u);
         const BOOL received = WinHttpReceiveResponse(h.request, nullptr);
         const DWORD receiveError = received ? 0 : GetLastError();
         if (c.step == kReceive) {
-            EXPECT_EQ(receiveError, c.code);
+            EXPECT_EQ_OR_WINE(c.code, c.wine, receiveError);
             continue;
         }
         ASSERT_EQ(receiveError, 0u);
         DWORD err = 0;
         EXPECT_EQ(ReadBody(h.request, &err), "only this");  // what arrived comes first
-        EXPECT_EQ(err, c.code);
+        EXPECT_EQ_OR_WINE(c.code, c.wine, err);
     }
 }
 
