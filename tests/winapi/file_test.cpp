@@ -327,20 +327,25 @@ TEST_F(FileTest, WrongOrStaleHandlesAreRefused) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA("C:\\*", &data);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    if (!vt_test::UnderWine()) {  // Wine's FindClose reads through a file handle and the program dies
+    if (!vt_test::UnderWine()) {  // Wine's FindClose and FindNextFile read through a file handle: the program dies
         SetLastError(0);
         EXPECT_FALSE(FindClose(file));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_FALSE(FindNextFileA(file, &data));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     }
-    EXPECT_FALSE(FindNextFileA(file, &data));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     DWORD n = 0;
     char c = 0;
     EXPECT_FALSE(ReadFile(find, &c, 1, &n, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_TRUE(FindClose(find));
-    EXPECT_FALSE(FindClose(find));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    SetLastError(0);
+    const BOOL closedAgain = FindClose(find);
+    const DWORD closeError = GetLastError();
+    if (!(closedAgain && vt_test::UnderWine())) {  // Wine closes a closed search again
+        EXPECT_FALSE(closedAgain);
+        EXPECT_EQ(closeError, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
     EXPECT_TRUE(CloseHandle(file));
     EXPECT_FALSE(ReadFile(file, &c, 1, &n, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -475,7 +480,9 @@ TEST_F(FileTest, AnsiNamesReachTheHostInUtf8AndNetworkPathsNowhere) {
               INVALID_HANDLE_VALUE);
     EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, GetLastError());
     EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, SHCreateDirectoryExA(nullptr, unc, nullptr));
-    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, SHCreateDirectoryExW(nullptr, L"//127.0.0.1/share/x", nullptr));
+    /* Wine takes a share written with '/' for a bad path name. */
+    EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_BAD_PATHNAME,
+                      SHCreateDirectoryExW(nullptr, L"//127.0.0.1/share/x", nullptr));
     SetLastError(0);
     EXPECT_FALSE(SetCurrentDirectoryA(unc));
     EXPECT_EQ_OR_WINE(ERROR_BAD_NETPATH, ERROR_PATH_NOT_FOUND, GetLastError());

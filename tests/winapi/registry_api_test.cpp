@@ -199,7 +199,7 @@ TEST(RegistryApi, QuerySizesBuffersAndOutParametersFollowWindows) {
     EXPECT_EQ(RegQueryValueExA(k.get(), "S", &reserved, &type, one, &size), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegQueryValueExA(k.get(), "S", nullptr, &type, one, nullptr), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegQueryValueExA(k.get(), "Missing", nullptr, &type, one, &size), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(type, 0xdeadbeefu);
+    EXPECT_EQ_OR_WINE(0xdeadbeefu, REG_NONE, type);  // Wine clears the type
     EXPECT_EQ(size, 99u);
 }
 
@@ -270,10 +270,17 @@ TEST(RegistryApi, HandlesAreCheckedLikeWindows) {
     HKEY out = reinterpret_cast<HKEY>(0x1);
     EXPECT_EQ(RegOpenKeyExA(reinterpret_cast<HKEY>(0x12345678), "x", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
+    if (!vt_test::UnderWine()) {  // Wine writes through the missing out parameter and the program dies
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
+    }
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, KEY_READ, &out), ERROR_BAD_PATHNAME);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY, &out),
-              ERROR_INVALID_PARAMETER);
+    const LONG bothViews =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY, &out);
+    if (bothViews == ERROR_SUCCESS && vt_test::UnderWine()) {
+        RegCloseKey(out);  // Wine takes both views at once
+    } else {
+        EXPECT_EQ(bothViews, ERROR_INVALID_PARAMETER);
+    }
 #ifdef WINAPI_STANDIN
     /* A line break in a name could not be written back to the hive file. */
     Key h;
@@ -304,8 +311,12 @@ TEST(RegistryApi, AccessRightsOfTheHandleAreEnforced) {
     EXPECT_EQ(RegCreateKeyExA(readOnly.get(), "Sub", 0, nullptr, 0, KEY_READ, nullptr, sub.out(), nullptr),
               ERROR_SUCCESS);
     HKEY fresh = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(readOnly.get(), "New", 0, nullptr, 0, KEY_READ, nullptr, &fresh, nullptr),
-              ERROR_ACCESS_DENIED);
+    const LONG made = RegCreateKeyExA(readOnly.get(), "New", 0, nullptr, 0, KEY_READ, nullptr, &fresh, nullptr);
+    if (made == ERROR_SUCCESS && vt_test::UnderWine()) {
+        RegCloseKey(fresh);  // Wine makes it
+    } else {
+        EXPECT_EQ(made, ERROR_ACCESS_DENIED);
+    }
     EXPECT_EQ(SetString(writeOnly.get(), "v", "2"), ERROR_SUCCESS);
     EXPECT_EQ(NativeValue("SOFTWARE\\A", "v"), std::string("2\0", 2));
 #ifdef WINAPI_STANDIN
@@ -338,14 +349,26 @@ TEST(RegistryApi, EnumerationAndDeletion) {
 
     ASSERT_EQ(SetString(k.get(), "second", "22"), ERROR_SUCCESS);
     ASSERT_EQ(SetString(k.get(), "first", "1"), ERROR_SUCCESS);
+    /* The stand-in keeps values in the order they were made; Windows promises no
+     * order (Wine sorts them by name), so each value's index is looked up first. */
+    DWORD second = 0, first = 0;
+    for (DWORD i = 0; i < 2; ++i) {
+        DWORD size = sizeof name;
+        ASSERT_EQ(RegEnumValueA(k.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+        (std::string(name) == "second" ? second : first) = i;
+    }
+    EXPECT_NE(second, first);
+#ifdef WINAPI_STANDIN
+    EXPECT_EQ(second, 0u);
+#endif
     DWORD nameSize = sizeof name, type = 0, dataSize = 2;
     BYTE data[8];
-    EXPECT_EQ(RegEnumValueA(k.get(), 0, name, &nameSize, nullptr, &type, data, &dataSize), ERROR_MORE_DATA);
+    EXPECT_EQ(RegEnumValueA(k.get(), second, name, &nameSize, nullptr, &type, data, &dataSize), ERROR_MORE_DATA);
     EXPECT_EQ(std::string(name), "second");
     EXPECT_EQ(dataSize, 3u);
     nameSize = sizeof name;
     dataSize = sizeof data;
-    EXPECT_EQ(RegEnumValueA(k.get(), 1, name, &nameSize, nullptr, &type, data, &dataSize), ERROR_SUCCESS);
+    EXPECT_EQ(RegEnumValueA(k.get(), first, name, &nameSize, nullptr, &type, data, &dataSize), ERROR_SUCCESS);
     EXPECT_EQ(std::string(name), "first");
     EXPECT_EQ(nameSize, 5u);
     EXPECT_EQ(dataSize, 2u);
@@ -378,17 +401,18 @@ TEST(RegistryApi, Wow64ViewsRedirectSoftwareExceptClasses) {
         const char *path;
         const char *lands;  /* in the 64-bit view */
         const char *absent;
+        const char *wineLands;  /* where Wine puts it instead, or nullptr */
     } cases[] = {
-        {true, kAgentView, "SOFTWARE\\Corvane\\V", "SOFTWARE\\Wow6432Node\\Corvane\\V", "SOFTWARE\\Corvane"},
-        {true, KEY_WOW64_32KEY, "Software\\Corvane\\V", "Software\\Wow6432Node\\Corvane\\V", "Software\\Corvane"},
-        {true, KEY_WOW64_64KEY, "SOFTWARE\\Corvane\\V", "SOFTWARE\\Corvane\\V", "Wow6432Node"},
-        {false, kAgentView, "SOFTWARE\\Corvane\\V", "SOFTWARE\\Corvane\\V", "Wow6432Node"},
-        {false, KEY_WOW64_32KEY, "SOFTWARE\\Corvane\\V", "SOFTWARE\\Corvane\\V", "Wow6432Node"},
+        {true, kAgentView, "SOFTWARE\\Corvane\\V", "SOFTWARE\\Wow6432Node\\Corvane\\V", "SOFTWARE\\Corvane", nullptr},
+        {true, KEY_WOW64_32KEY, "Software\\Corvane\\V", "Software\\Wow6432Node\\Corvane\\V", "Software\\Corvane", nullptr},
+        {true, KEY_WOW64_64KEY, "SOFTWARE\\Corvane\\V", "SOFTWARE\\Corvane\\V", "Wow6432Node", nullptr},
+        {false, kAgentView, "SOFTWARE\\Corvane\\V", "SOFTWARE\\Corvane\\V", "Wow6432Node", nullptr},
+        {false, KEY_WOW64_32KEY, "SOFTWARE\\Corvane\\V", "SOFTWARE\\Corvane\\V", "Wow6432Node", nullptr},
         {true, kAgentView, "SOFTWARE\\Classes\\Installer\\Products\\P", "SOFTWARE\\Classes\\Installer\\Products\\P",
-         "Wow6432Node"},
-        {true, kAgentView, "SOFTWARE\\Wow6432Node\\Y", "SOFTWARE\\Wow6432Node\\Y", "Wow6432Node\\Wow6432Node"},
+         "Wow6432Node", "SOFTWARE\\Wow6432Node\\Classes\\Installer\\Products\\P"},
+        {true, kAgentView, "SOFTWARE\\Wow6432Node\\Y", "SOFTWARE\\Wow6432Node\\Y", "Wow6432Node\\Wow6432Node", nullptr},
         {true, kAgentView, "SYSTEM\\CurrentControlSet\\Control\\Other", "SYSTEM\\CurrentControlSet\\Control\\Other",
-         "Wow6432Node"},
+         "Wow6432Node", nullptr},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.path) + (c.machine64 ? " on 64-bit" : " on 32-bit"));
@@ -402,7 +426,8 @@ TEST(RegistryApi, Wow64ViewsRedirectSoftwareExceptClasses) {
         Key k;
         ASSERT_EQ(Create(c.path, KEY_ALL_ACCESS | c.view, &k), ERROR_SUCCESS);
         ASSERT_EQ(SetString(k.get(), "v", "1"), ERROR_SUCCESS);
-        EXPECT_EQ(NativeValue(c.lands, "v"), std::string("1\0", 2));
+        const bool wineElsewhere = c.wineLands != nullptr && vt_test::UnderWine();  // Wine redirects Classes too
+        EXPECT_EQ(NativeValue(wineElsewhere ? c.wineLands : c.lands, "v"), std::string("1\0", 2));
 #ifdef WINAPI_STANDIN
         const std::string hive = root.ReadHive();
         EXPECT_TRUE(Contains(hive, "[HKEY_LOCAL_MACHINE\\" + std::string(c.lands) + "]\n\"v\"=\"1\"")) << hive;
