@@ -198,7 +198,7 @@ void AppendConversion(std::string *out, Conversion c, va_list *args) {
             /* The precision counts bytes written, and a character never goes in part. */
             std::string text = Utf8Of(va_arg(*args, const WCHAR *), -1);
             if (!c.precision.empty()) {
-                size_t end = static_cast<size_t>(std::stoul(c.precision.substr(1)));
+                size_t end = static_cast<size_t>(strtoul(c.precision.c_str() + 1, nullptr, 10));
                 if (end < text.size()) {
                     while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
                     text.resize(end);
