@@ -51,90 +51,11 @@ const char kDomainKey[] = "SYSTEM\\WinapiStandIn\\Domain";
 
 std::atomic<int> g_winsockUsers{0};
 
-struct AddressEntry {
-    std::string address;
-    std::string mask;
-};
-
-struct Adapter {
-    std::string name;
-    std::string description;
-    std::vector<BYTE> hardware;
-    std::vector<AddressEntry> addresses;
-    DWORD index = 0;
-    UINT type = MIB_IF_TYPE_ETHERNET;
-};
-
-std::vector<std::string> SplitList(const std::string &text) {
-    std::vector<std::string> items;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t comma = text.find(',', start);
-        if (comma == std::string::npos) comma = text.size();
-        std::string item = text.substr(start, comma - start);
-        size_t first = item.find_first_not_of(" \t");
-        size_t last = item.find_last_not_of(" \t");
-        items.push_back(first == std::string::npos ? std::string() : item.substr(first, last - first + 1));
-        start = comma + 1;
-    }
-    return items;
-}
-
-/* "00-1A-2B-3C-4D-5E" or "00:1a:..." -> bytes; at most 8 are kept. */
-std::vector<BYTE> ParseHardwareAddress(const std::string &text) {
-    std::vector<BYTE> bytes;
-    int digits = 0;
-    unsigned value = 0;
-    for (char c : text) {
-        int d = -1;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        if (d < 0) continue;
-        value = value * 16 + static_cast<unsigned>(d);
-        if (++digits == 2) {
-            if (bytes.size() < MAX_ADAPTER_ADDRESS_LENGTH) bytes.push_back(static_cast<BYTE>(value));
-            digits = 0;
-            value = 0;
-        }
-    }
-    return bytes;
-}
-
-/* true when the emulated machine configures its own adapter list. */
-bool EmulatedAdapters(std::vector<Adapter> *adapters) {
-    DWORD count = 0;
-    if (!wa::ReadMachineDword(kNetworkKey, "AdapterCount", &count)) {
-        return false;
-    }
-    for (DWORD i = 0; i < count && i < 64; ++i) {
-        const std::string key = std::string(kNetworkKey) + "\\Adapter" + std::to_string(i);
-        Adapter adapter;
-        adapter.index = i + 1;
-        std::string text;
-        DWORD number = 0;
-        if (wa::ReadMachineString(key, "Name", &text)) adapter.name = text;
-        if (wa::ReadMachineString(key, "Description", &text)) adapter.description = text;
-        if (wa::ReadMachineString(key, "MacAddress", &text)) adapter.hardware = ParseHardwareAddress(text);
-        if (wa::ReadMachineDword(key, "Index", &number)) adapter.index = number;
-        if (wa::ReadMachineDword(key, "Type", &number)) adapter.type = number;
-        std::vector<std::string> addresses{"0.0.0.0"};
-        std::vector<std::string> masks;
-        if (wa::ReadMachineString(key, "IPAddress", &text) && !text.empty()) addresses = SplitList(text);
-        if (wa::ReadMachineString(key, "SubnetMask", &text) && !text.empty()) masks = SplitList(text);
-        for (size_t a = 0; a < addresses.size(); ++a) {
-            adapter.addresses.push_back({addresses[a], a < masks.size() ? masks[a] : std::string("0.0.0.0")});
-        }
-        adapters->push_back(adapter);
-    }
-    return true;
-}
-
-Adapter *FindOrAdd(std::vector<Adapter> *adapters, const char *name) {
-    for (Adapter &adapter : *adapters) {
+wa::Adapter *FindOrAdd(std::vector<wa::Adapter> *adapters, const char *name) {
+    for (wa::Adapter &adapter : *adapters) {
         if (adapter.name == name) return &adapter;
     }
-    Adapter adapter;
+    wa::Adapter adapter;
     adapter.name = name;
     adapter.description = name;
     adapter.index = if_nametoindex(name);
@@ -143,7 +64,7 @@ Adapter *FindOrAdd(std::vector<Adapter> *adapters, const char *name) {
 }
 
 /* The host's interfaces, loopback left out. */
-void HostAdapters(std::vector<Adapter> *adapters) {
+void HostAdapters(std::vector<wa::Adapter> *adapters) {
     struct ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0) {
         return;
@@ -152,7 +73,7 @@ void HostAdapters(std::vector<Adapter> *adapters) {
         if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
         const int family = entry->ifa_addr->sa_family;
         if (family == AF_INET) {
-            Adapter *adapter = FindOrAdd(adapters, entry->ifa_name);
+            wa::Adapter *adapter = FindOrAdd(adapters, entry->ifa_name);
             char address[INET_ADDRSTRLEN] = {0};
             char mask[INET_ADDRSTRLEN] = "0.0.0.0";
             inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in *>(entry->ifa_addr)->sin_addr, address,
@@ -165,7 +86,7 @@ void HostAdapters(std::vector<Adapter> *adapters) {
         }
 #if defined(__linux__)
         else if (family == AF_PACKET) {
-            Adapter *adapter = FindOrAdd(adapters, entry->ifa_name);
+            wa::Adapter *adapter = FindOrAdd(adapters, entry->ifa_name);
             const struct sockaddr_ll *link = reinterpret_cast<const struct sockaddr_ll *>(entry->ifa_addr);
             size_t length = link->sll_halen < MAX_ADAPTER_ADDRESS_LENGTH ? link->sll_halen : MAX_ADAPTER_ADDRESS_LENGTH;
             adapter->hardware.assign(link->sll_addr, link->sll_addr + length);
@@ -174,25 +95,10 @@ void HostAdapters(std::vector<Adapter> *adapters) {
     }
     freeifaddrs(list);
     /* A disconnected adapter reports the empty address, as Windows does. */
-    for (Adapter &adapter : *adapters) {
+    for (wa::Adapter &adapter : *adapters) {
         if (adapter.addresses.empty()) adapter.addresses.push_back({"0.0.0.0", "0.0.0.0"});
     }
 }
-
-void CopyText(char *target, size_t capacity, const std::string &text) {
-    size_t length = text.size() < capacity - 1 ? text.size() : capacity - 1;
-    memcpy(target, text.data(), length);
-    target[length] = '\0';
-}
-
-void FillAddress(IP_ADDR_STRING *entry, const AddressEntry &source, DWORD context) {
-    memset(entry, 0, sizeof *entry);
-    CopyText(entry->IpAddress.String, sizeof entry->IpAddress.String, source.address);
-    CopyText(entry->IpMask.String, sizeof entry->IpMask.String, source.mask);
-    entry->Context = context;
-}
-
-void FillEmptyAddress(IP_ADDR_STRING *entry) { FillAddress(entry, {"0.0.0.0", "0.0.0.0"}, 0); }
 
 /* A NetApi buffer: plain heap memory, freed by NetApiBufferFree. */
 void *NetAlloc(size_t bytes) { return calloc(1, bytes); }
@@ -212,8 +118,8 @@ extern "C" int WSAStartup(WORD versionRequested, LPWSADATA data) {
     data->wVersion = LOBYTE(versionRequested) > 2 ? highest : versionRequested;
     if (LOBYTE(versionRequested) == 2 && (versionRequested >> 8) > 2) data->wVersion = highest;
     data->wHighVersion = highest;
-    CopyText(data->szDescription, sizeof data->szDescription, "WinSock 2.0");
-    CopyText(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
+    wa::CopyText(data->szDescription, sizeof data->szDescription, "WinSock 2.0");
+    wa::CopyText(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
     ++g_winsockUsers;
     return 0;
 }
@@ -258,48 +164,11 @@ extern "C" DWORD GetAdaptersInfo(PIP_ADAPTER_INFO adapterInfo, ULONG *size) {
     if (size == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::vector<Adapter> adapters;
-    if (!EmulatedAdapters(&adapters)) {
+    std::vector<wa::Adapter> adapters;
+    if (!wa::EmulatedAdapters(&adapters)) {
         HostAdapters(&adapters);
     }
-    if (adapters.empty()) {
-        return ERROR_NO_DATA;
-    }
-    /* Layout: the adapter records, then the further address entries. */
-    size_t extraEntries = 0;
-    for (const Adapter &adapter : adapters) extraEntries += adapter.addresses.size() - 1;
-    const size_t needed = adapters.size() * sizeof(IP_ADAPTER_INFO) + extraEntries * sizeof(IP_ADDR_STRING);
-    if (adapterInfo == nullptr || *size < needed) {
-        *size = static_cast<ULONG>(needed);
-        return ERROR_BUFFER_OVERFLOW;
-    }
-    memset(adapterInfo, 0, needed);
-    IP_ADDR_STRING *extra = reinterpret_cast<IP_ADDR_STRING *>(adapterInfo + adapters.size());
-    DWORD context = 0x100;
-    for (size_t i = 0; i < adapters.size(); ++i) {
-        const Adapter &source = adapters[i];
-        IP_ADAPTER_INFO *target = adapterInfo + i;
-        target->Next = i + 1 < adapters.size() ? adapterInfo + i + 1 : nullptr;
-        target->ComboIndex = source.index;
-        CopyText(target->AdapterName, sizeof target->AdapterName, source.name);
-        CopyText(target->Description, sizeof target->Description, source.description);
-        target->AddressLength = static_cast<UINT>(source.hardware.size());
-        if (!source.hardware.empty()) memcpy(target->Address, source.hardware.data(), source.hardware.size());
-        target->Index = source.index;
-        target->Type = source.type;
-        IP_ADDR_STRING *previous = &target->IpAddressList;
-        FillAddress(previous, source.addresses[0], context++);
-        for (size_t a = 1; a < source.addresses.size(); ++a) {
-            FillAddress(extra, source.addresses[a], context++);
-            previous->Next = extra;
-            previous = extra++;
-        }
-        FillEmptyAddress(&target->GatewayList);
-        FillEmptyAddress(&target->DhcpServer);
-        FillEmptyAddress(&target->PrimaryWinsServer);
-        FillEmptyAddress(&target->SecondaryWinsServer);
-    }
-    return ERROR_SUCCESS;
+    return wa::AdapterTable(adapters, adapterInfo, size);
 }
 
 extern "C" NET_API_STATUS NetGetJoinInformation(LPCWSTR server, LPWSTR *nameBuffer,

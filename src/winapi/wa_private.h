@@ -4,6 +4,7 @@
  */
 #pragma once
 #include "winapi/winapi.h"
+#include "winapi/wa_machine.h"
 
 #include <unistd.h>
 
@@ -147,10 +148,8 @@ bool RemoveHandle(HANDLE h);
 
 /* ---- Registry ---------------------------------------------------------------- */
 
-/* One value of the emulated registry, read without a key handle (machine identity,
- * "SystemRoot", "PROCESSOR_ARCHITECTURE"...). The 64-bit (unredirected) view. */
-bool ReadMachineString(const std::string &key, const std::string &name, std::string *value);
-bool ReadMachineDword(const std::string &key, const std::string &name, DWORD *value);
+/* ReadMachineString / ReadMachineDword (wa_machine.h) read the emulated registry's
+ * 64-bit (unredirected) view. */
 /* True when the emulated machine is 64-bit (our 32-bit process runs under WOW64). */
 bool MachineIs64Bit();
 

@@ -128,11 +128,3 @@ BOOL GetProductInfo(DWORD osMajor, DWORD osMinor, DWORD spMajor, DWORD spMinor, 
 #ifdef __cplusplus
 }
 #endif
-
-#ifdef __cplusplus
-namespace wa {
-/* Whether the emulated system has this optional kernel32 export
- * ("GetNativeSystemInfo", "GetProductInfo"); any other name counts as present. */
-bool VersionExportPresent(const char *procName);
-}  // namespace wa
-#endif

@@ -62,9 +62,6 @@ AddressResult RunGetLocalAddresses() {
 class MachineTest : public AgentTest {};
 
 TEST_F(MachineTest, AddressListsFromEmulatedAdapters) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the adapters of the stand-in's emulated machine, set through its registry";
-#endif
     struct Case {
         const char *label;
         std::vector<AdapterSpec> adapters;
@@ -95,9 +92,6 @@ TEST_F(MachineTest, AddressListsFromEmulatedAdapters) {
 }
 
 TEST_F(MachineTest, ConsoleListing) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the adapters of the stand-in's emulated machine, set through its registry";
-#endif
     WriteHive(AdapterHive({{"00-1A-2B-3C-4D-5E", "10.0.0.5,0.0.0.0", "255.0.0.0,0.0.0.0"}}));
     AddressResult result = RunGetLocalAddresses();
     char line1[128];
@@ -108,9 +102,6 @@ TEST_F(MachineTest, ConsoleListing) {
 }
 
 TEST_F(MachineTest, NoAdaptersLeavesEmptyListsAndTheLoaderGoesOn) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the stand-in's emulated machine without adapters, set through its registry";
-#endif
     Hive hive = CompleteAgentHive();
     hive.Set(kNetwork, "AdapterCount", "dword:00000000");
     WriteHive(hive);

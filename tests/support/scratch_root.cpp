@@ -14,6 +14,7 @@
 #include <thread>
 
 #ifdef _WIN32
+#include "support/emulated_machine.h"
 #include "winapi/winapi.h"
 #else
 #include <fcntl.h>
@@ -104,6 +105,20 @@ void DeleteKey(const std::string &viewAndPath) {
     RegCloseKey(parent);
 }
 
+bool KeyExists(const std::string &path) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void DeleteValue(const std::string &path, const char *name) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
 /* The "[HKEY_LOCAL_MACHINE\...]" sections of a .reg text. */
 std::vector<std::string> Sections(const std::string &text) {
     std::vector<std::string> keys;
@@ -156,15 +171,18 @@ ScratchRoot::ScratchRoot() {
 ScratchRoot::~ScratchRoot() {
     SetEnv("WINAPI_ROOT", hadSaved_ ? saved_.c_str() : nullptr);
 #ifdef _WIN32
+    machine_.reset();
     for (const std::string &k : WatchedKeys()) {
         bool old = false;
         for (const std::string &b : keysBefore_) old = old || _stricmp(b.c_str(), k.c_str()) == 0;
         if (!old) DeleteKey(k);
     }
     for (const std::string &section : written_) {
+        if (Saved(section)) continue;
         DeleteKey("64:" + section);
         DeleteKey("32:" + section);
     }
+    RestoreSaved();
     for (const std::string &p : created_) RemoveTree(p);
 #endif
     if (!std::getenv("VT_KEEP_ROOTS")) RemoveTree(path_);
@@ -173,13 +191,26 @@ ScratchRoot::~ScratchRoot() {
 void ScratchRoot::WriteHive(const std::string &body) const {
 #ifdef _WIN32
     /* The machine's registry: what an earlier WriteHive of this root wrote goes first, as
-     * the stand-in's hive file is replaced whole; the text is then imported with reg.exe. */
+     * the stand-in's hive file is replaced whole, and so do the values that describe the
+     * emulated machine; the text is then imported with reg.exe. Keys the machine had
+     * already are saved first and only get their values back. */
+    if (!machine_) machine_.reset(new EmulatedMachine);
+    RestoreSaved();
     for (const std::string &section : written_) {
+        if (Saved(section)) continue;
         DeleteKey("64:" + section);
         DeleteKey("32:" + section);
     }
     const std::vector<std::string> sections = Sections(body);
     written_.insert(written_.end(), sections.begin(), sections.end());
+    for (size_t i = 0; i < kEmulatedMachineValueCount; ++i) {
+        const std::string key = kEmulatedMachineValues[i].key;
+        if (!Saved(key) && KeyExists(key)) Save(key);
+        DeleteValue(key, kEmulatedMachineValues[i].name);
+    }
+    for (const std::string &section : sections) {
+        if (!Saved(section) && KeyExists(section)) Save(section);
+    }
     const std::string file = path_ + "\\import.reg";
     /* reg.exe reads UTF-16 (with its mark); the fixtures are UTF-8 with "\n" line ends. */
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
@@ -200,6 +231,61 @@ void ScratchRoot::WriteHive(const std::string &body) const {
     WriteWholeFile(path_ + "/registry/HKLM.reg", "Windows Registry Editor Version 5.00\n\n" + body);
 #endif
 }
+
+#ifdef _WIN32
+bool ScratchRoot::Saved(const std::string &path) const {
+    for (const SavedKey &k : savedKeys_) {
+        if (_stricmp(k.path.c_str(), path.c_str()) == 0) return true;
+    }
+    return false;
+}
+
+void ScratchRoot::Save(const std::string &path) const {
+    SavedKey saved{path, {}};
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD nameLength = sizeof name;
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        std::string data(size, '\0');
+        nameLength = sizeof name;
+        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE *>(&data[0]), &size) !=
+            ERROR_SUCCESS)
+            break;
+        data.resize(size);
+        saved.values.push_back({std::string(name, nameLength), type, data});
+    }
+    RegCloseKey(key);
+    savedKeys_.push_back(saved);
+}
+
+void ScratchRoot::RestoreSaved() const {
+    for (const SavedKey &saved : savedKeys_) {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, saved.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS) {
+            ADD_FAILURE() << "could not put back HKLM\\" << saved.path;
+            continue;
+        }
+        std::vector<std::string> names;
+        char name[16384];
+        for (DWORD nameLength = sizeof name;
+             RegEnumValueA(key, static_cast<DWORD>(names.size()), name, &nameLength, nullptr, nullptr, nullptr,
+                           nullptr) == ERROR_SUCCESS;
+             nameLength = sizeof name)
+            names.push_back(std::string(name, nameLength));
+        for (const std::string &n : names) RegDeleteValueA(key, n.c_str());
+        for (const SavedValue &v : saved.values) {
+            RegSetValueExA(key, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE *>(v.data.data()),
+                           static_cast<DWORD>(v.data.size()));
+        }
+        RegCloseKey(key);
+    }
+}
+#endif
 
 std::string ScratchRoot::ReadHive() const { return ReadWholeFile(path_ + "/registry/HKLM.reg"); }
 

@@ -1,10 +1,15 @@
 /* Test fixtures shared by every test program: a scratch emulated machine root,
  * hive fixtures in .reg text, running the built program as a process. */
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace vt_test {
+
+#ifdef _WIN32
+class EmulatedMachine;
+#endif
 
 /* A fresh WINAPI_ROOT folder for one test; WINAPI_ROOT points at it while the
  * object lives, and the folder is removed afterwards (unless VT_KEEP_ROOTS is set). */
@@ -17,7 +22,9 @@ public:
 
     const std::string &path() const { return path_; }
     /* Writes <root>/registry/HKLM.reg: the header line is added in front of `body`.
-     * On Windows the text is imported into the machine's registry instead. */
+     * On Windows the text is imported into the machine's registry instead, in place
+     * of the values the emulated machine reads (emulated_machine.h), which from then
+     * on describe the machine the test program's calls see. */
     void WriteHive(const std::string &body) const;
     /* The hive file's text ("" when absent). */
     std::string ReadHive() const;
@@ -34,6 +41,22 @@ private:
     std::vector<std::string> keysBefore_;
     mutable std::vector<std::string> written_;
     mutable std::vector<std::string> created_;
+    /* Keys the machine had before this root wrote to them, with their values as they
+     * were: they are put back, never removed. */
+    struct SavedValue {
+        std::string name;
+        unsigned long type;
+        std::string data;
+    };
+    struct SavedKey {
+        std::string path;
+        std::vector<SavedValue> values;
+    };
+    mutable std::vector<SavedKey> savedKeys_;
+    mutable std::unique_ptr<EmulatedMachine> machine_;
+    bool Saved(const std::string &path) const;
+    void Save(const std::string &path) const;
+    void RestoreSaved() const;
 #endif
 };
 

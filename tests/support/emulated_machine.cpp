@@ -1,0 +1,134 @@
+#ifdef _WIN32
+#include "support/emulated_machine.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "winapi/wa_machine.h"
+
+namespace wa {
+
+namespace {
+
+/* The value's bytes when it has the type asked for. */
+bool ReadMachineValue(const std::string &key, const std::string &name, DWORD wanted, std::string *data) {
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    DWORD type = 0;
+    DWORD size = 0;
+    LONG status = RegQueryValueExA(handle, name.c_str(), nullptr, &type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        data->assign(size, '\0');
+        status = RegQueryValueExA(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(&(*data)[0]), &size);
+        data->resize(size);
+    }
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS &&
+           (type == wanted || (wanted == REG_SZ && type == REG_EXPAND_SZ));
+}
+
+}  // namespace
+
+bool ReadMachineString(const std::string &key, const std::string &name, std::string *value) {
+    std::string data;
+    if (!ReadMachineValue(key, name, REG_SZ, &data)) return false;
+    if (value) *value = data.substr(0, strnlen(data.c_str(), data.size()));
+    return true;
+}
+
+bool ReadMachineDword(const std::string &key, const std::string &name, DWORD *value) {
+    std::string data;
+    if (!ReadMachineValue(key, name, REG_DWORD, &data) || data.size() != sizeof(DWORD)) return false;
+    if (value) memcpy(value, data.data(), sizeof(DWORD));
+    return true;
+}
+
+}  // namespace wa
+
+namespace vt_test {
+
+const MachineValueName kEmulatedMachineValues[] = {
+    {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentMajorVersionNumber"},
+    {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentMinorVersionNumber"},
+    {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion"},
+    {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentBuildNumber"},
+    {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CSDVersion"},
+    {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "EditionID"},
+    {"SYSTEM\\CurrentControlSet\\Control\\ProductOptions", "ProductType"},
+    {"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "PROCESSOR_ARCHITECTURE"},
+    {"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "NUMBER_OF_PROCESSORS"},
+};
+const size_t kEmulatedMachineValueCount = sizeof kEmulatedMachineValues / sizeof kEmulatedMachineValues[0];
+
+namespace {
+
+typedef FARPROC(WINAPI *GetProcAddressFn)(HMODULE, LPCSTR);
+GetProcAddressFn gv_realGetProcAddress = nullptr;
+
+BOOL WINAPI EmulatedGetVersionExA(LPOSVERSIONINFOA info) { return wa::MachineVersionEx(info); }
+void WINAPI EmulatedGetSystemInfo(LPSYSTEM_INFO info) { wa::MachineSystemInfo(info, false); }
+void WINAPI EmulatedGetNativeSystemInfo(LPSYSTEM_INFO info) { wa::MachineSystemInfo(info, true); }
+BOOL WINAPI EmulatedGetProductInfo(DWORD osMajor, DWORD, DWORD, DWORD, PDWORD productType) {
+    return wa::MachineProductInfo(osMajor, productType);
+}
+
+typedef DWORD(WINAPI *GetAdaptersInfoFn)(PIP_ADAPTER_INFO, PULONG);
+GetAdaptersInfoFn gv_realGetAdaptersInfo = nullptr;
+
+/* The adapters the registry lists, else the machine's own. */
+DWORD WINAPI EmulatedGetAdaptersInfo(PIP_ADAPTER_INFO adapterInfo, PULONG size) {
+    std::vector<wa::Adapter> adapters;
+    if (!wa::EmulatedAdapters(&adapters)) return gv_realGetAdaptersInfo(adapterInfo, size);
+    if (size == nullptr) return ERROR_INVALID_PARAMETER;
+    return wa::AdapterTable(adapters, adapterInfo, size);
+}
+
+/* The optional kernel32 exports the product looks up: there when the emulated
+ * system has them, and then the emulated ones. */
+FARPROC WINAPI EmulatedGetProcAddress(HMODULE module, LPCSTR name) {
+    if (!IS_INTRESOURCE(name) && module != nullptr && module == GetModuleHandleA("kernel32.dll")) {
+        void *replacement = nullptr;
+        if (strcmp(name, "GetNativeSystemInfo") == 0) replacement = reinterpret_cast<void *>(EmulatedGetNativeSystemInfo);
+        if (strcmp(name, "GetProductInfo") == 0) replacement = reinterpret_cast<void *>(EmulatedGetProductInfo);
+        if (replacement != nullptr) {
+            if (!wa::VersionExportPresent(name)) {
+                SetLastError(ERROR_PROC_NOT_FOUND);
+                return nullptr;
+            }
+            return reinterpret_cast<FARPROC>(replacement);
+        }
+    }
+    return gv_realGetProcAddress(module, name);
+}
+
+}  // namespace
+
+EmulatedMachine::EmulatedMachine() {
+    const struct {
+        const char *name;
+        void *replacement;
+    } replacements[] = {
+        {"GetVersionExA", reinterpret_cast<void *>(EmulatedGetVersionExA)},
+        {"GetSystemInfo", reinterpret_cast<void *>(EmulatedGetSystemInfo)},
+        {"GetNativeSystemInfo", reinterpret_cast<void *>(EmulatedGetNativeSystemInfo)},
+        {"GetProductInfo", reinterpret_cast<void *>(EmulatedGetProductInfo)},
+        {"GetAdaptersInfo", reinterpret_cast<void *>(EmulatedGetAdaptersInfo)},
+    };
+    gv_realGetAdaptersInfo = GetAdaptersInfo;
+    for (const auto &r : replacements) patches_.emplace_back(new ImportPatch(nullptr, r.name, r.replacement));
+    /* Found by the replacement before it is in place: a lookup never waits on it. */
+    gv_realGetProcAddress = reinterpret_cast<GetProcAddressFn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcAddress")));
+    patches_.emplace_back(
+        new ImportPatch(nullptr, "GetProcAddress", reinterpret_cast<void *>(EmulatedGetProcAddress)));
+}
+
+EmulatedMachine::~EmulatedMachine() {
+    /* The last patch first: each puts back what it found. */
+    while (!patches_.empty()) patches_.pop_back();
+}
+
+}  // namespace vt_test
+#endif
