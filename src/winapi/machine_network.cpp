@@ -1,12 +1,12 @@
 /*
- * The adapters of an emulated machine, as its registry lists them under
- * HKLM\SYSTEM\WinapiStandIn\Network (net.cpp tells the values), and the
- * GetAdaptersInfo table made of a list of adapters.
+ * The network identity of an emulated machine as its registry describes it
+ * (net.cpp tells the values): its adapters, host name and domain.
  */
 #include "winapi/wa_machine.h"
 
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <string>
 #include <vector>
@@ -15,7 +15,9 @@ namespace wa {
 
 namespace {
 
+const char kComputerNameKey[] = "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName";
 const char kNetworkKey[] = "SYSTEM\\WinapiStandIn\\Network";
+const char kDomainKey[] = "SYSTEM\\WinapiStandIn\\Domain";
 
 std::vector<std::string> SplitList(const std::string &text) {
     std::vector<std::string> items;
@@ -140,6 +142,89 @@ DWORD AdapterTable(const std::vector<Adapter> &adapters, PIP_ADAPTER_INFO adapte
         FillEmptyAddress(&target->PrimaryWinsServer);
         FillEmptyAddress(&target->SecondaryWinsServer);
     }
+    return ERROR_SUCCESS;
+}
+
+DWORD MachineHostName(std::string *host) {
+    DWORD failure = 0;
+    if (ReadMachineDword(kNetworkKey, "HostNameError", &failure) && failure != 0) return failure;
+    if (!ReadMachineString(kComputerNameKey, "ComputerName", host)) host->clear();
+    return 0;
+}
+
+DWORD MachineJoin(DWORD *status, std::string *name) {
+    DWORD failure = 0;
+    if (ReadMachineDword(kDomainKey, "JoinError", &failure) && failure != 0) {
+        return failure;
+    }
+    *status = NetSetupWorkgroupName;
+    ReadMachineDword(kDomainKey, "JoinStatus", status);
+    *name = "WORKGROUP";
+    ReadMachineString(kDomainKey, "JoinName", name);
+    return 0;
+}
+
+DWORD MachineDomainController(LPCSTR computerName, LPCSTR domainName, ULONG flags, PDOMAIN_CONTROLLER_INFOA *info,
+                              void *(*allocate)(size_t bytes)) {
+    if (info == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *info = nullptr;
+    if ((flags & DS_RETURN_FLAT_NAME) && (flags & DS_RETURN_DNS_NAME)) {
+        return ERROR_INVALID_FLAGS;
+    }
+    if (computerName != nullptr && computerName[0] != '\0') {
+        return ERROR_NOT_SUPPORTED;
+    }
+    DWORD status = NetSetupWorkgroupName;
+    ReadMachineDword(kDomainKey, "JoinStatus", &status);
+    std::string flatDomain;
+    std::string controller;
+    if (status != NetSetupDomainName || !ReadMachineString(kDomainKey, "JoinName", &flatDomain) ||
+        !ReadMachineString(kDomainKey, "DomainControllerName", &controller) || controller.empty()) {
+        return ERROR_NO_SUCH_DOMAIN;
+    }
+    std::string dnsDomain = flatDomain;
+    ReadMachineString(kDomainKey, "DomainDnsName", &dnsDomain);
+    if (domainName != nullptr && domainName[0] != '\0') {
+        if (strcasecmp(domainName, flatDomain.c_str()) != 0 && strcasecmp(domainName, dnsDomain.c_str()) != 0) {
+            return ERROR_NO_SUCH_DOMAIN;
+        }
+    }
+    const bool flat = (flags & DS_RETURN_DNS_NAME) == 0 || (flags & DS_RETURN_FLAT_NAME) != 0;
+    std::string dnsController = controller + "." + dnsDomain;
+    ReadMachineString(kDomainKey, "DomainControllerDnsName", &dnsController);
+    std::string address = "\\\\0.0.0.0";
+    std::string text;
+    if (ReadMachineString(kDomainKey, "DomainControllerAddress", &text) && !text.empty()) {
+        address = text.compare(0, 2, "\\\\") == 0 ? text : "\\\\" + text;
+    }
+    const std::string fields[] = {
+        "\\\\" + (flat ? controller : dnsController),
+        address,
+        flat ? flatDomain : dnsDomain,
+        dnsDomain,
+        "Default-First-Site-Name",
+        "Default-First-Site-Name",
+    };
+    size_t bytes = sizeof(DOMAIN_CONTROLLER_INFOA);
+    for (const std::string &field : fields) bytes += field.size() + 1;
+    char *block = static_cast<char *>(allocate(bytes));
+    if (block == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    PDOMAIN_CONTROLLER_INFOA record = reinterpret_cast<PDOMAIN_CONTROLLER_INFOA>(block);
+    char *strings = block + sizeof(DOMAIN_CONTROLLER_INFOA);
+    LPSTR *targets[] = {&record->DomainControllerName, &record->DomainControllerAddress,
+                        &record->DomainName, &record->DnsForestName, &record->DcSiteName, &record->ClientSiteName};
+    for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) {
+        memcpy(strings, fields[i].c_str(), fields[i].size() + 1);
+        *targets[i] = strings;
+        strings += fields[i].size() + 1;
+    }
+    record->DomainControllerAddressType = DS_INET_ADDRESS;
+    record->Flags = 0;
+    *info = record;
     return ERROR_SUCCESS;
 }
 

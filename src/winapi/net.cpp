@@ -45,10 +45,6 @@
 
 namespace {
 
-const char kComputerNameKey[] = "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName";
-const char kNetworkKey[] = "SYSTEM\\WinapiStandIn\\Network";
-const char kDomainKey[] = "SYSTEM\\WinapiStandIn\\Domain";
-
 std::atomic<int> g_winsockUsers{0};
 
 wa::Adapter *FindOrAdd(std::vector<wa::Adapter> *adapters, const char *name) {
@@ -142,13 +138,13 @@ extern "C" int wa_gethostname(char *name, int nameLength) {
         SetLastError(WSANOTINITIALISED);
         return SOCKET_ERROR;
     }
-    DWORD failure = 0;
-    if (wa::ReadMachineDword(kNetworkKey, "HostNameError", &failure) && failure != 0) {
+    std::string host;
+    const DWORD failure = wa::MachineHostName(&host);
+    if (failure != 0) {
         SetLastError(failure);
         return SOCKET_ERROR;
     }
-    std::string host;
-    if (!wa::ReadMachineString(kComputerNameKey, "ComputerName", &host) || host.empty()) {
+    if (host.empty()) {
         struct utsname system;
         if (uname(&system) == 0) host = system.nodename;
     }
@@ -180,14 +176,12 @@ extern "C" NET_API_STATUS NetGetJoinInformation(LPCWSTR server, LPWSTR *nameBuff
     if (nameBuffer == nullptr || joinStatus == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    DWORD failure = 0;
-    if (wa::ReadMachineDword(kDomainKey, "JoinError", &failure) && failure != 0) {
+    DWORD status = 0;
+    std::string name;
+    const DWORD failure = wa::MachineJoin(&status, &name);
+    if (failure != 0) {
         return failure;
     }
-    DWORD status = NetSetupWorkgroupName;
-    wa::ReadMachineDword(kDomainKey, "JoinStatus", &status);
-    std::string name = "WORKGROUP";
-    wa::ReadMachineString(kDomainKey, "JoinName", &name);
     const std::wstring wide = wa::Widen(name.c_str());
     WCHAR *buffer = static_cast<WCHAR *>(NetAlloc((wide.size() + 1) * sizeof(WCHAR)));
     if (buffer == nullptr) {
@@ -206,64 +200,5 @@ extern "C" NET_API_STATUS NetApiBufferFree(LPVOID buffer) {
 
 extern "C" DWORD DsGetDcNameA(LPCSTR computerName, LPCSTR domainName, GUID *, LPCSTR, ULONG flags,
                               PDOMAIN_CONTROLLER_INFOA *info) {
-    if (info == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    *info = nullptr;
-    if ((flags & DS_RETURN_FLAT_NAME) && (flags & DS_RETURN_DNS_NAME)) {
-        return ERROR_INVALID_FLAGS;
-    }
-    if (computerName != nullptr && computerName[0] != '\0') {
-        return ERROR_NOT_SUPPORTED;
-    }
-    DWORD status = NetSetupWorkgroupName;
-    wa::ReadMachineDword(kDomainKey, "JoinStatus", &status);
-    std::string flatDomain;
-    std::string controller;
-    if (status != NetSetupDomainName || !wa::ReadMachineString(kDomainKey, "JoinName", &flatDomain) ||
-        !wa::ReadMachineString(kDomainKey, "DomainControllerName", &controller) || controller.empty()) {
-        return ERROR_NO_SUCH_DOMAIN;
-    }
-    std::string dnsDomain = flatDomain;
-    wa::ReadMachineString(kDomainKey, "DomainDnsName", &dnsDomain);
-    if (domainName != nullptr && domainName[0] != '\0') {
-        if (strcasecmp(domainName, flatDomain.c_str()) != 0 && strcasecmp(domainName, dnsDomain.c_str()) != 0) {
-            return ERROR_NO_SUCH_DOMAIN;
-        }
-    }
-    const bool flat = (flags & DS_RETURN_DNS_NAME) == 0 || (flags & DS_RETURN_FLAT_NAME) != 0;
-    std::string dnsController = controller + "." + dnsDomain;
-    wa::ReadMachineString(kDomainKey, "DomainControllerDnsName", &dnsController);
-    std::string address = "\\\\0.0.0.0";
-    std::string text;
-    if (wa::ReadMachineString(kDomainKey, "DomainControllerAddress", &text) && !text.empty()) {
-        address = text.compare(0, 2, "\\\\") == 0 ? text : "\\\\" + text;
-    }
-    const std::string fields[] = {
-        "\\\\" + (flat ? controller : dnsController),
-        address,
-        flat ? flatDomain : dnsDomain,
-        dnsDomain,
-        "Default-First-Site-Name",
-        "Default-First-Site-Name",
-    };
-    size_t bytes = sizeof(DOMAIN_CONTROLLER_INFOA);
-    for (const std::string &field : fields) bytes += field.size() + 1;
-    char *block = static_cast<char *>(NetAlloc(bytes));
-    if (block == nullptr) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    PDOMAIN_CONTROLLER_INFOA record = reinterpret_cast<PDOMAIN_CONTROLLER_INFOA>(block);
-    char *strings = block + sizeof(DOMAIN_CONTROLLER_INFOA);
-    LPSTR *targets[] = {&record->DomainControllerName, &record->DomainControllerAddress,
-                        &record->DomainName, &record->DnsForestName, &record->DcSiteName, &record->ClientSiteName};
-    for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) {
-        memcpy(strings, fields[i].c_str(), fields[i].size() + 1);
-        *targets[i] = strings;
-        strings += fields[i].size() + 1;
-    }
-    record->DomainControllerAddressType = DS_INET_ADDRESS;
-    record->Flags = 0;
-    *info = record;
-    return ERROR_SUCCESS;
+    return wa::MachineDomainController(computerName, domainName, flags, info, NetAlloc);
 }

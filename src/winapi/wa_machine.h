@@ -1,5 +1,5 @@
-/* The identity of an emulated machine (its version, product, processors and
- * adapters) as its registry describes it. Shared by the stand-in and by the Windows test
+/* The identity of an emulated machine (its version, product, processors,
+ * adapters and domain) as its registry describes it. Shared by the stand-in and by the Windows test
  * programs, which give the product the same emulated machine; each side reads the
  * machine's registry through ReadMachineString / ReadMachineDword. */
 #pragma once
@@ -43,6 +43,14 @@ struct Adapter {
 bool EmulatedAdapters(std::vector<Adapter> *adapters);
 /* GetAdaptersInfo's answer made of `adapters`. */
 DWORD AdapterTable(const std::vector<Adapter> &adapters, PIP_ADAPTER_INFO adapterInfo, ULONG *size);
+/* The configured host name ("" when none: the host's own counts) or the Winsock
+ * error gethostname fails with. */
+DWORD MachineHostName(std::string *host);
+/* NetGetJoinInformation's status and name, or the error it fails with. */
+DWORD MachineJoin(DWORD *status, std::string *name);
+/* DsGetDcNameA of the emulated machine; the record is one block from `allocate`. */
+DWORD MachineDomainController(LPCSTR computerName, LPCSTR domainName, ULONG flags, PDOMAIN_CONTROLLER_INFOA *info,
+                              void *(*allocate)(size_t bytes));
 /* `text` into a buffer of `capacity` bytes, cut to fit, always terminated. */
 void CopyText(char *target, size_t capacity, const std::string &text);
 

@@ -59,6 +59,7 @@ const MachineValueName kEmulatedMachineValues[] = {
     {"SYSTEM\\CurrentControlSet\\Control\\ProductOptions", "ProductType"},
     {"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "PROCESSOR_ARCHITECTURE"},
     {"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "NUMBER_OF_PROCESSORS"},
+    {"SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", "ComputerName"},
 };
 const size_t kEmulatedMachineValueCount = sizeof kEmulatedMachineValues / sizeof kEmulatedMachineValues[0];
 
@@ -83,6 +84,56 @@ DWORD WINAPI EmulatedGetAdaptersInfo(PIP_ADAPTER_INFO adapterInfo, PULONG size) 
     if (!wa::EmulatedAdapters(&adapters)) return gv_realGetAdaptersInfo(adapterInfo, size);
     if (size == nullptr) return ERROR_INVALID_PARAMETER;
     return wa::AdapterTable(adapters, adapterInfo, size);
+}
+
+typedef int(WSAAPI *GetHostNameFn)(char *, int);
+GetHostNameFn gv_realGetHostName = nullptr;
+
+/* The configured name, else the machine's own. */
+int WSAAPI EmulatedGetHostName(char *name, int nameLength) {
+    std::string host;
+    const DWORD failure = wa::MachineHostName(&host);
+    if (failure != 0) {
+        WSASetLastError(static_cast<int>(failure));
+        return SOCKET_ERROR;
+    }
+    if (host.empty()) return gv_realGetHostName(name, nameLength);
+    if (name == nullptr || nameLength <= 0 || static_cast<size_t>(nameLength) <= host.size()) {
+        WSASetLastError(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    memcpy(name, host.c_str(), host.size() + 1);
+    return 0;
+}
+
+/* A zeroed block NetApiBufferFree takes back. */
+void *NetBlock(size_t bytes) {
+    void *block = nullptr;
+    if (NetApiBufferAllocate(static_cast<DWORD>(bytes), &block) != NERR_Success) return nullptr;
+    memset(block, 0, bytes);
+    return block;
+}
+
+NET_API_STATUS WINAPI EmulatedNetGetJoinInformation(LPCWSTR server, LPWSTR *nameBuffer,
+                                                    PNETSETUP_JOIN_STATUS joinStatus) {
+    if (server != nullptr && server[0] != 0) return ERROR_NOT_SUPPORTED;  // only this machine is emulated
+    if (nameBuffer == nullptr || joinStatus == nullptr) return ERROR_INVALID_PARAMETER;
+    DWORD status = 0;
+    std::string name;
+    const DWORD failure = wa::MachineJoin(&status, &name);
+    if (failure != 0) return failure;
+    const int units = MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, nullptr, 0);
+    auto *buffer = static_cast<WCHAR *>(NetBlock(static_cast<size_t>(units) * sizeof(WCHAR)));
+    if (buffer == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, buffer, units);
+    *nameBuffer = buffer;
+    *joinStatus = static_cast<NETSETUP_JOIN_STATUS>(status);
+    return NERR_Success;
+}
+
+DWORD WINAPI EmulatedDsGetDcNameA(LPCSTR computerName, LPCSTR domainName, GUID *, LPCSTR, ULONG flags,
+                                  PDOMAIN_CONTROLLER_INFOA *info) {
+    return wa::MachineDomainController(computerName, domainName, flags, info, NetBlock);
 }
 
 /* The optional kernel32 exports the product looks up: there when the emulated
@@ -115,8 +166,12 @@ EmulatedMachine::EmulatedMachine() {
         {"GetNativeSystemInfo", reinterpret_cast<void *>(EmulatedGetNativeSystemInfo)},
         {"GetProductInfo", reinterpret_cast<void *>(EmulatedGetProductInfo)},
         {"GetAdaptersInfo", reinterpret_cast<void *>(EmulatedGetAdaptersInfo)},
+        {"gethostname", reinterpret_cast<void *>(EmulatedGetHostName)},
+        {"NetGetJoinInformation", reinterpret_cast<void *>(EmulatedNetGetJoinInformation)},
+        {"DsGetDcNameA", reinterpret_cast<void *>(EmulatedDsGetDcNameA)},
     };
     gv_realGetAdaptersInfo = GetAdaptersInfo;
+    gv_realGetHostName = gethostname;
     for (const auto &r : replacements) patches_.emplace_back(new ImportPatch(nullptr, r.name, r.replacement));
     /* Found by the replacement before it is in place: a lookup never waits on it. */
     gv_realGetProcAddress = reinterpret_cast<GetProcAddressFn>(

@@ -1,7 +1,8 @@
 /* The emulated machine on Windows: while the object lives, the test program's
- * calls that tell the machine's version, product, processors and adapters
- * (GetVersionExA, GetProductInfo, GetSystemInfo, GetNativeSystemInfo, GetProcAddress
- * of the optional ones, GetAdaptersInfo) answer from the machine the registry describes, by the same
+ * calls that tell the machine's version, product, processors, adapters, host name
+ * and domain (GetVersionExA, GetProductInfo, GetSystemInfo, GetNativeSystemInfo,
+ * GetProcAddress of the optional ones, GetAdaptersInfo, gethostname,
+ * NetGetJoinInformation, DsGetDcNameA) answer from the machine the registry describes, by the same
  * rules as the stand-in, instead of from the machine the program runs on.
  * ScratchRoot makes one when a test writes its hive. Windows test programs only. */
 #pragma once
