@@ -11,20 +11,6 @@
 
 namespace {
 
-/* The machine's language id: "Default", else "InstallLanguage" (hexadecimal texts
- * such as 0409), else 0x0409. */
-LCID MachineLocale() {
-    static const char *const kLanguageKey = "SYSTEM\\CurrentControlSet\\Control\\Nls\\Language";
-    for (const char *name : {"Default", "InstallLanguage"}) {
-        std::string text;
-        if (!wa::ReadMachineString(kLanguageKey, name, &text) || text.empty()) continue;
-        char *end = nullptr;
-        const unsigned long v = strtoul(text.c_str(), &end, 16);
-        if (end != text.c_str() && v > 0 && v <= 0xFFFF) return static_cast<LCID>(v);
-    }
-    return 0x0409;
-}
-
 bool IsoName(LCID locale, LCTYPE type, std::string *out) {
     char name[ULOC_FULLNAME_CAPACITY] = {0};
     UErrorCode status = U_ZERO_ERROR;
@@ -54,7 +40,7 @@ extern "C" int GetLocaleInfoA(LCID locale, LCTYPE type, LPSTR data, int size) {
         return 0;
     }
     if (locale == LOCALE_USER_DEFAULT || locale == LOCALE_SYSTEM_DEFAULT || locale == LOCALE_NEUTRAL)
-        locale = MachineLocale();
+        locale = wa::MachineLocale();
     std::string text;
     if (!IsoName(locale, info, &text)) {
         SetLastError(ERROR_INVALID_PARAMETER);

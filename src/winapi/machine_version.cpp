@@ -19,6 +19,9 @@
  * from "EditionID", else Professional for a workstation, Standard for a server).
  *
  * Nothing configured: Windows 7 Professional SP1 (6.1.7601), workstation, 32-bit.
+ *
+ * The language of the default locales, under
+ *   HKLM\SYSTEM\CurrentControlSet\Control\Nls\Language "Default" / "InstallLanguage".
  */
 #include "winapi/wa_machine.h"
 
@@ -276,6 +279,18 @@ bool VersionExportPresent(const char *procName) {
     if (v.platform != VER_PLATFORM_WIN32_NT) return false;
     if (getProduct) return v.major >= 6;
     return v.major > 5 || (v.major == 5 && v.minor >= 1);
+}
+
+LCID MachineLocale() {
+    static const char *const kLanguageKey = "SYSTEM\\CurrentControlSet\\Control\\Nls\\Language";
+    for (const char *name : {"Default", "InstallLanguage"}) {
+        std::string text;
+        if (!wa::ReadMachineString(kLanguageKey, name, &text) || text.empty()) continue;
+        char *end = nullptr;
+        const unsigned long v = strtoul(text.c_str(), &end, 16);
+        if (end != text.c_str() && v > 0 && v <= 0xFFFF) return static_cast<LCID>(v);
+    }
+    return 0x0409;
 }
 
 }  // namespace wa

@@ -43,6 +43,10 @@ struct Adapter {
 bool EmulatedAdapters(std::vector<Adapter> *adapters);
 /* GetAdaptersInfo's answer made of `adapters`. */
 DWORD AdapterTable(const std::vector<Adapter> &adapters, PIP_ADAPTER_INFO adapterInfo, ULONG *size);
+/* The language of the default locales: "Default", else "InstallLanguage" under
+ * HKLM\SYSTEM\CurrentControlSet\Control\Nls\Language (hexadecimal texts such
+ * as 0409), else 0x0409. */
+LCID MachineLocale();
 /* The configured host name ("" when none: the host's own counts) or the Winsock
  * error gethostname fails with. */
 DWORD MachineHostName(std::string *host);

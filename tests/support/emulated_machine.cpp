@@ -1,12 +1,11 @@
 #ifdef _WIN32
+#include "winapi/wa_machine.h"
 #include "support/emulated_machine.h"
 
 #include <string.h>
 
 #include <string>
 #include <vector>
-
-#include "winapi/wa_machine.h"
 
 namespace wa {
 
@@ -60,6 +59,8 @@ const MachineValueName kEmulatedMachineValues[] = {
     {"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "PROCESSOR_ARCHITECTURE"},
     {"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "NUMBER_OF_PROCESSORS"},
     {"SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", "ComputerName"},
+    {"SYSTEM\\CurrentControlSet\\Control\\Nls\\Language", "Default"},
+    {"SYSTEM\\CurrentControlSet\\Control\\Nls\\Language", "InstallLanguage"},
 };
 const size_t kEmulatedMachineValueCount = sizeof kEmulatedMachineValues / sizeof kEmulatedMachineValues[0];
 
@@ -136,6 +137,30 @@ DWORD WINAPI EmulatedDsGetDcNameA(LPCSTR computerName, LPCSTR domainName, GUID *
     return wa::MachineDomainController(computerName, domainName, flags, info, NetBlock);
 }
 
+typedef int(WINAPI *GetLocaleInfoAFn)(LCID, LCTYPE, LPSTR, int);
+GetLocaleInfoAFn gv_realGetLocaleInfoA = nullptr;
+
+/* The default locales are the machine language's. */
+int WINAPI EmulatedGetLocaleInfoA(LCID locale, LCTYPE type, LPSTR data, int size) {
+    if (locale == LOCALE_USER_DEFAULT || locale == LOCALE_SYSTEM_DEFAULT || locale == LOCALE_NEUTRAL)
+        locale = wa::MachineLocale();
+    return gv_realGetLocaleInfoA(locale, type, data, size);
+}
+
+/* The test program counts as the 32-bit agent: under WOW64 on a 64-bit machine. */
+BOOL WINAPI EmulatedIsWow64Process(HANDLE, PBOOL wow64) {
+    if (wow64 == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    SYSTEM_INFO native;
+    wa::MachineSystemInfo(&native, true);
+    *wow64 = native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+             native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64 ||
+             native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64;
+    return TRUE;
+}
+
 /* The optional kernel32 exports the product looks up: there when the emulated
  * system has them, and then the emulated ones. */
 FARPROC WINAPI EmulatedGetProcAddress(HMODULE module, LPCSTR name) {
@@ -143,6 +168,7 @@ FARPROC WINAPI EmulatedGetProcAddress(HMODULE module, LPCSTR name) {
         void *replacement = nullptr;
         if (strcmp(name, "GetNativeSystemInfo") == 0) replacement = reinterpret_cast<void *>(EmulatedGetNativeSystemInfo);
         if (strcmp(name, "GetProductInfo") == 0) replacement = reinterpret_cast<void *>(EmulatedGetProductInfo);
+        if (strcmp(name, "IsWow64Process") == 0) replacement = reinterpret_cast<void *>(EmulatedIsWow64Process);
         if (replacement != nullptr) {
             if (!wa::VersionExportPresent(name)) {
                 SetLastError(ERROR_PROC_NOT_FOUND);
@@ -157,27 +183,33 @@ FARPROC WINAPI EmulatedGetProcAddress(HMODULE module, LPCSTR name) {
 }  // namespace
 
 EmulatedMachine::EmulatedMachine() {
+    /* The replaced functions reach the machine's own through what the import pointed
+     * at before: the address of a function named here may be the program's own stub
+     * that jumps through the import. */
     const struct {
         const char *name;
         void *replacement;
+        void **original;
     } replacements[] = {
-        {"GetVersionExA", reinterpret_cast<void *>(EmulatedGetVersionExA)},
-        {"GetSystemInfo", reinterpret_cast<void *>(EmulatedGetSystemInfo)},
-        {"GetNativeSystemInfo", reinterpret_cast<void *>(EmulatedGetNativeSystemInfo)},
-        {"GetProductInfo", reinterpret_cast<void *>(EmulatedGetProductInfo)},
-        {"GetAdaptersInfo", reinterpret_cast<void *>(EmulatedGetAdaptersInfo)},
-        {"gethostname", reinterpret_cast<void *>(EmulatedGetHostName)},
-        {"NetGetJoinInformation", reinterpret_cast<void *>(EmulatedNetGetJoinInformation)},
-        {"DsGetDcNameA", reinterpret_cast<void *>(EmulatedDsGetDcNameA)},
+        {"GetVersionExA", reinterpret_cast<void *>(EmulatedGetVersionExA), nullptr},
+        {"GetSystemInfo", reinterpret_cast<void *>(EmulatedGetSystemInfo), nullptr},
+        {"GetNativeSystemInfo", reinterpret_cast<void *>(EmulatedGetNativeSystemInfo), nullptr},
+        {"GetProductInfo", reinterpret_cast<void *>(EmulatedGetProductInfo), nullptr},
+        {"IsWow64Process", reinterpret_cast<void *>(EmulatedIsWow64Process), nullptr},
+        {"GetAdaptersInfo", reinterpret_cast<void *>(EmulatedGetAdaptersInfo),
+         reinterpret_cast<void **>(&gv_realGetAdaptersInfo)},
+        {"gethostname", reinterpret_cast<void *>(EmulatedGetHostName), reinterpret_cast<void **>(&gv_realGetHostName)},
+        {"NetGetJoinInformation", reinterpret_cast<void *>(EmulatedNetGetJoinInformation), nullptr},
+        {"DsGetDcNameA", reinterpret_cast<void *>(EmulatedDsGetDcNameA), nullptr},
+        {"GetLocaleInfoA", reinterpret_cast<void *>(EmulatedGetLocaleInfoA),
+         reinterpret_cast<void **>(&gv_realGetLocaleInfoA)},
+        {"GetProcAddress", reinterpret_cast<void *>(EmulatedGetProcAddress),
+         reinterpret_cast<void **>(&gv_realGetProcAddress)},
     };
-    gv_realGetAdaptersInfo = GetAdaptersInfo;
-    gv_realGetHostName = gethostname;
-    for (const auto &r : replacements) patches_.emplace_back(new ImportPatch(nullptr, r.name, r.replacement));
-    /* Found by the replacement before it is in place: a lookup never waits on it. */
-    gv_realGetProcAddress = reinterpret_cast<GetProcAddressFn>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcAddress")));
-    patches_.emplace_back(
-        new ImportPatch(nullptr, "GetProcAddress", reinterpret_cast<void *>(EmulatedGetProcAddress)));
+    for (const auto &r : replacements) {
+        patches_.emplace_back(new ImportPatch(nullptr, r.name, r.replacement));
+        if (r.original != nullptr) *r.original = patches_.back()->Original();
+    }
 }
 
 EmulatedMachine::~EmulatedMachine() {

@@ -1,10 +1,11 @@
 /* The emulated machine on Windows: while the object lives, the test program's
- * calls that tell the machine's version, product, processors, adapters, host name
- * and domain (GetVersionExA, GetProductInfo, GetSystemInfo, GetNativeSystemInfo,
- * GetProcAddress of the optional ones, GetAdaptersInfo, gethostname,
- * NetGetJoinInformation, DsGetDcNameA) answer from the machine the registry describes, by the same
+ * calls that tell the machine's version, product, processors, adapters, host name,
+ * domain and language (GetVersionExA, GetProductInfo, GetSystemInfo,
+ * GetNativeSystemInfo, IsWow64Process, GetProcAddress of the optional ones,
+ * GetAdaptersInfo, gethostname, NetGetJoinInformation, DsGetDcNameA, GetLocaleInfoA)
+ * answer from the machine the registry describes, by the same
  * rules as the stand-in, instead of from the machine the program runs on.
- * ScratchRoot makes one when a test writes its hive. Windows test programs only. */
+ * ScratchRoot makes one for as long as it lives. Windows test programs only. */
 #pragma once
 #ifdef _WIN32
 #include <memory>

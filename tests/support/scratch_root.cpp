@@ -14,8 +14,8 @@
 #include <thread>
 
 #ifdef _WIN32
-#include "support/emulated_machine.h"
 #include "winapi/winapi.h"
+#include "support/emulated_machine.h"
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -165,6 +165,8 @@ ScratchRoot::ScratchRoot() {
     SetEnv("WINAPI_ROOT", path_.c_str());
 #ifdef _WIN32
     keysBefore_ = WatchedKeys();
+    machine_.reset(new EmulatedMachine);
+    ClearMachineValues();
 #endif
 }
 
@@ -193,8 +195,7 @@ void ScratchRoot::WriteHive(const std::string &body) const {
     /* The machine's registry: what an earlier WriteHive of this root wrote goes first, as
      * the stand-in's hive file is replaced whole, and so do the values that describe the
      * emulated machine; the text is then imported with reg.exe. Keys the machine had
-     * already are saved first and only get their values back. */
-    if (!machine_) machine_.reset(new EmulatedMachine);
+     * already are saved first and only ever get their values back. */
     RestoreSaved();
     for (const std::string &section : written_) {
         if (Saved(section)) continue;
@@ -203,14 +204,10 @@ void ScratchRoot::WriteHive(const std::string &body) const {
     }
     const std::vector<std::string> sections = Sections(body);
     written_.insert(written_.end(), sections.begin(), sections.end());
-    for (size_t i = 0; i < kEmulatedMachineValueCount; ++i) {
-        const std::string key = kEmulatedMachineValues[i].key;
-        if (!Saved(key) && KeyExists(key)) Save(key);
-        DeleteValue(key, kEmulatedMachineValues[i].name);
-    }
     for (const std::string &section : sections) {
         if (!Saved(section) && KeyExists(section)) Save(section);
     }
+    ClearMachineValues();
     const std::string file = path_ + "\\import.reg";
     /* reg.exe reads UTF-16 (with its mark); the fixtures are UTF-8 with "\n" line ends. */
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
@@ -260,6 +257,14 @@ void ScratchRoot::Save(const std::string &path) const {
     }
     RegCloseKey(key);
     savedKeys_.push_back(saved);
+}
+
+void ScratchRoot::ClearMachineValues() const {
+    for (size_t i = 0; i < kEmulatedMachineValueCount; ++i) {
+        const std::string key = kEmulatedMachineValues[i].key;
+        if (!Saved(key) && KeyExists(key)) Save(key);
+        DeleteValue(key, kEmulatedMachineValues[i].name);
+    }
 }
 
 void ScratchRoot::RestoreSaved() const {

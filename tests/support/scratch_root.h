@@ -23,8 +23,7 @@ public:
     const std::string &path() const { return path_; }
     /* Writes <root>/registry/HKLM.reg: the header line is added in front of `body`.
      * On Windows the text is imported into the machine's registry instead, in place
-     * of the values the emulated machine reads (emulated_machine.h), which from then
-     * on describe the machine the test program's calls see. */
+     * of what the root's earlier WriteHive put there. */
     void WriteHive(const std::string &body) const;
     /* The hive file's text ("" when absent). */
     std::string ReadHive() const;
@@ -37,7 +36,9 @@ private:
     bool hadSaved_ = false;
 #ifdef _WIN32
     /* On Windows the root stands for the machine itself: what a test adds to its
-     * registry and folders is taken away again when the root ends. */
+     * registry and folders is taken away again when the root ends, and while it lives
+     * the test program's calls see the emulated machine its registry describes
+     * (emulated_machine.h), from the stand-in's defaults on. */
     std::vector<std::string> keysBefore_;
     mutable std::vector<std::string> written_;
     mutable std::vector<std::string> created_;
@@ -57,6 +58,8 @@ private:
     bool Saved(const std::string &path) const;
     void Save(const std::string &path) const;
     void RestoreSaved() const;
+    /* Takes away the values the emulated machine reads (saving their keys first). */
+    void ClearMachineValues() const;
 #endif
 };
 
