@@ -424,7 +424,8 @@ TEST_F(SettingsTest, DataPathChecksumAndSecondaryAddress) {
 
 TEST_F(SettingsTest, Wow64ChoosesTheRedirectedIfModifiedSinceKey) {
 #ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "needs the stand-in's emulated 64-bit machine architecture";
+    GTEST_SKIP() << "the 64-bit Windows test program reads its registry unredirected: the agent's Wow6432Node branch "
+                    "needs a 32-bit process";
 #endif
     /* On a 64-bit machine the 32-bit agent reads its settings from the redirected branch. */
     Hive complete = CompleteAgentHive();

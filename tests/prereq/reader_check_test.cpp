@@ -153,7 +153,8 @@ TEST_F(ReaderCheckTest, XpLayoutOnOlderSystems) {
 
 TEST_F(ReaderCheckTest, SetupFolderTakesTheDriveOfTheWindowsDirectory) {
 #ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the Windows directory of the stand-in's machine comes from its registry; a machine's own stays put";
+    GTEST_SKIP() << "needs a Windows directory and a cached package on drive D:, which the machine (a Wine prefix with "
+                    "C: and Z: only) has not";
 #endif
     const std::string dSetup = "D:\\ProgramData\\Adobe\\Setup\\{AC76BA86-7AD7-1033-7B44-AA1000000001}";
     root.WriteHive(Language("0409") + Key("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion") +
