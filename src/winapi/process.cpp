@@ -29,8 +29,6 @@ extern char **environ;
 
 namespace {
 
-std::atomic<DWORD> g_waitScale{0};
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 /* The program token of a command line: a quoted token ends at the next quote, an
@@ -401,19 +399,6 @@ BOOL Fail(DWORD err) {
 }  // namespace
 
 namespace wa_test {
-
-void SetProcessWaitScale(DWORD scale) { g_waitScale.store(scale); }
-
-DWORD ProcessWaitScale() {
-    const DWORD hook = g_waitScale.load();
-    if (hook != 0) return hook;
-    const char *env = getenv("WINAPI_WAIT_SCALE");
-    if (env == nullptr || *env == '\0') return 1;
-    char *end = nullptr;
-    const unsigned long v = strtoul(env, &end, 10);
-    if (end == env || *end != '\0' || v == 0 || v > 0xFFFFFFFFul) return 1;
-    return static_cast<DWORD>(v);
-}
 
 std::vector<std::string> SplitCommandLine(const char *commandLine) {
     const std::string line = commandLine ? commandLine : "";

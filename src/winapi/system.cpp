@@ -3,6 +3,7 @@
  * test recorder and the wait scale), system memory and the environment of the
  * stand-in.
  */
+#include "winapi/wa_hook_state.h"
 #include "winapi/wa_private.h"
 #include "winapi/wa_process_hooks.h"
 #include "winapi/wa_testhooks.h"
@@ -172,17 +173,6 @@ extern "C" DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds) {
 
 /* ---- Sleep and its recorder ------------------------------------------------------------ */
 
-namespace {
-
-std::atomic<bool> gRecording{false};
-std::mutex gRecordLock;
-std::vector<DWORD> &Recorded() {
-    static auto *record = new std::vector<DWORD>;
-    return *record;
-}
-
-}  // namespace
-
 namespace wa {
 
 void RealSleep(DWORD milliseconds) {
@@ -199,28 +189,8 @@ void RealSleep(DWORD milliseconds) {
 
 }  // namespace wa
 
-namespace wa_test {
-
-void RecordSleeps(bool on) { gRecording.store(on); }
-
-std::vector<DWORD> RecordedSleeps() {
-    std::lock_guard<std::mutex> lock(gRecordLock);
-    return Recorded();
-}
-
-void ClearRecordedSleeps() {
-    std::lock_guard<std::mutex> lock(gRecordLock);
-    Recorded().clear();
-}
-
-}  // namespace wa_test
-
 extern "C" void Sleep(DWORD milliseconds) {
-    if (gRecording.load()) {
-        std::lock_guard<std::mutex> lock(gRecordLock);
-        Recorded().push_back(milliseconds);
-        return;
-    }
+    if (wa::RecordSleep(milliseconds)) return;
     /* The wait scale that shortens process waits shortens pauses too. */
     const DWORD scale = wa_test::ProcessWaitScale();
     if (scale > 1 && milliseconds != INFINITE) milliseconds /= scale;

@@ -2,12 +2,10 @@
 #pragma once
 #include "winapi/winapi.h"
 
-/* Only the stand-in has these hooks. */
-#ifdef WINAPI_STANDIN
+/* The stand-in has these hooks, and so do the Windows test programs (WA_TEST_HOOKS:
+ * tests/support/windows_hooks.cpp). */
+#if defined(WINAPI_STANDIN) || defined(WA_TEST_HOOKS)
 #ifdef __cplusplus
-#include <string>
-#include <vector>
-
 namespace wa_test {
 
 /* Divides the time-outs of waits on process handles by `scale` (a one-minute limit
@@ -17,10 +15,20 @@ void SetProcessWaitScale(DWORD scale);
 /* The scale in force. */
 DWORD ProcessWaitScale();
 
+}  // namespace wa_test
+#endif
+#endif
+
+/* Only the stand-in has this one. */
+#if defined(WINAPI_STANDIN) && defined(__cplusplus)
+#include <string>
+#include <vector>
+
+namespace wa_test {
+
 /* The arguments CreateProcessA derives from a command line: the program token
  * first, then the rest split by the Windows rules. */
 std::vector<std::string> SplitCommandLine(const char *commandLine);
 
 }  // namespace wa_test
-#endif
 #endif

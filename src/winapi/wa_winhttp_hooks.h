@@ -7,11 +7,10 @@
 #pragma once
 #include "winapi/winapi.h"
 
-/* Only the stand-in has these hooks. */
-#ifdef WINAPI_STANDIN
+/* The stand-in has these hooks, and so do the Windows test programs (WA_TEST_HOOKS:
+ * tests/support/windows_hooks.cpp). */
+#if defined(WINAPI_STANDIN) || defined(WA_TEST_HOOKS)
 #ifdef __cplusplus
-#include <stddef.h>
-
 namespace wa_test {
 
 /* The next `times` calls of the named function (e.g. "WinHttpSendRequest",
@@ -31,6 +30,16 @@ void ResetWinHttpFaults();
 /* Number of calls of the named function since the last reset (failed or not). */
 int WinHttpCallCount(const char *function);
 
+}  // namespace wa_test
+#endif
+#endif
+
+/* Only the stand-in has these. */
+#if defined(WINAPI_STANDIN) && defined(__cplusplus)
+#include <stddef.h>
+
+namespace wa_test {
+
 /* Body bytes received from the network and not yet handed to the caller, summed
  * over all open requests, and the highest value it has reached since the last
  * ResetWinHttpBufferPeak(). A request holds at most kWinHttpBodyBufferLimit
@@ -44,5 +53,4 @@ void ResetWinHttpBufferPeak();
 constexpr size_t kWinHttpBodyBufferLimit = 64 * 1024;
 
 }  // namespace wa_test
-#endif
 #endif

@@ -1,6 +1,6 @@
-/* msiexec runs of the repair against the demo's stand-in msiexec.exe: runs again
- * while another installation is in progress (pauses through the Sleep recorder)
- * and within the overall time limit. */
+/* msiexec runs of the repair against an msiexec.exe that records its runs: runs
+ * again while another installation is in progress (pauses through the Sleep
+ * recorder) and within the overall time limit. */
 #include "prereq/installer_run.h"
 #include "prereq/reader_test_support.h"
 #include "winapi/wa_testhooks.h"
@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -23,41 +22,22 @@ const char kCommandLine[] = "C:\\Windows\\system32\\msiexec.exe /i \"C:\\patches
 class InstallerRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifndef WINAPI_STANDIN
-        GTEST_SKIP() << "pauses of 30 s and more, seen through the stand-in's sleep recorder; a script stands for msiexec";
-#else
         root.WriteHive("");
         vt_test::MakeDirs(root.Host("C:\\patches"));
         vt_test::WriteWholeFile(root.Host("C:\\patches\\base.msi"), "package");
-        const std::string msiexec = root.Host("C:\\Windows\\system32\\msiexec.exe");
-        vt_test::MakeDirs(msiexec.substr(0, msiexec.rfind('/')));
-        vt_test::WriteWholeFile(msiexec, ReadWholeFile(std::string(VT_SOURCE_DIR) + "/scripts/demo/msiexec.sh"));
-        chmod(msiexec.c_str(), 0755);
+        msiexec.InstallRecorder();
+        root.Host(reader_test::SetupFolder("1033"));  // what an installing run leaves goes with the root
         wa_test::ClearRecordedSleeps();
         wa_test::RecordSleeps(true);
-#endif
     }
     void TearDown() override {
-#ifdef WINAPI_STANDIN
         wa_test::RecordSleeps(false);
         wa_test::ClearRecordedSleeps();
-#endif
         unsetenv("MSIEXEC_EXIT_CODE");
     }
 
-    /* The pauses asked for so far (the tests run only where they are recorded). */
-    static std::vector<DWORD> Sleeps() {
-#ifdef WINAPI_STANDIN
-        return wa_test::RecordedSleeps();
-#else
-        return {};
-#endif
-    }
-    static void ClearSleeps() {
-#ifdef WINAPI_STANDIN
-        wa_test::ClearRecordedSleeps();
-#endif
-    }
+    static std::vector<DWORD> Sleeps() { return wa_test::RecordedSleeps(); }
+    static void ClearSleeps() { wa_test::ClearRecordedSleeps(); }
 
     /* Runs the installer with the stand-in answering `codes` run by run. */
     DWORD Run(const char *codes, int minutes = 100) {
@@ -75,6 +55,7 @@ protected:
     }
 
     vt_test::ScratchRoot root;
+    reader_test::MsiexecStandIn msiexec{root};
     LogCapture log;
 };
 

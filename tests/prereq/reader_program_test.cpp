@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -117,47 +116,10 @@ protected:
         vt_test::MakeDirs(root.Host(SetupFolder(group)));
         if (machine.installDir[0] != '\\')
             vt_test::MakeDirs(root.Host(machine.installDir));  // an installed agent has its folder
-#ifdef WINAPI_STANDIN
-        InstallMsiexec(ReadWholeFile(std::string(VT_SOURCE_DIR) + "/scripts/demo/msiexec.sh"));
-#else
-        InstallMsiexec(ReadWholeFile(VT_MSIEXEC_RECORDER));
-#endif
-    }
-
-    /* The machine's msiexec.exe becomes `program`; on Windows the machine's own comes
-     * back when the test ends. */
-    void InstallMsiexec(const std::string &program) {
-        const std::string msiexec = root.Host("C:\\Windows\\system32\\msiexec.exe");
-#ifdef WINAPI_STANDIN
-        vt_test::MakeDirs(msiexec.substr(0, msiexec.rfind('/')));
-        vt_test::WriteWholeFile(msiexec, program);
-        chmod(msiexec.c_str(), 0755);
-#else
-        if (machineMsiexec_.empty()) {
-            machineMsiexec_ = ReadWholeFile(msiexec);
-            ASSERT_EQ(WineMsiexecSetting(true), ERROR_SUCCESS);
-        }
-        vt_test::WriteWholeFile(msiexec, program);
-#endif
+        msiexec.InstallRecorder();
     }
 #ifndef WINAPI_STANDIN
-    /* Wine starts its own msiexec whatever file stands in its place unless its
-     * setting for the program says "native" (Windows has no such setting). */
-    static LONG WineMsiexecSetting(bool native) {
-        HKEY key = nullptr;
-        LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE,
-                                  nullptr, &key, nullptr);
-        if (rc != ERROR_SUCCESS) return rc;
-        rc = native ? RegSetValueExA(key, "msiexec.exe", 0, REG_SZ, reinterpret_cast<const BYTE *>("native"), 7)
-                    : RegDeleteValueA(key, "msiexec.exe");
-        RegCloseKey(key);
-        return rc;
-    }
     void TearDown() override {
-        if (!machineMsiexec_.empty()) {
-            vt_test::WriteWholeFile(root.Host("C:\\Windows\\system32\\msiexec.exe"), machineMsiexec_);
-            WineMsiexecSetting(false);
-        }
         /* The registrations the runs made; the scratch root removes only keys it knows. */
         for (const char *group : {"1033", "1031"}) RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProductIdKey(group).c_str());
     }
@@ -207,11 +169,9 @@ protected:
     }
 
     ScratchRoot root;
+    MsiexecStandIn msiexec{root};
     vt_test::TestHttpServer server;
     Machine machine;
-
-private:
-    std::string machineMsiexec_;
 };
 
 TEST_F(ReaderProgramTest, RepairsTheSourceThenFindsItAvailable) {
@@ -685,7 +645,7 @@ TEST_F(ReaderProgramTest, InstallerGetsOneHundredMinutes) {
 #endif
     ServePackage("300297-AdbeRdr1010_en_US.msi", vt_test::ReaderPackage("1033", "10.1.0"));
     Prepare("1033", "3301");
-    InstallMsiexec("#!/bin/sh\nexec sleep 60\n");
+    msiexec.Install("#!/bin/sh\nexec sleep 60\n");
     vt_test::ProcessResult r = Run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const std::string commandLine = MsiexecPath() + " /i \"" + std::string(kPatches) +

@@ -1,12 +1,16 @@
 /* Helpers of the Reader check and repair tests: the log on a temporary file, .reg
- * text for hive fixtures, and registry reads in a chosen view. */
+ * text for hive fixtures, registry reads in a chosen view, and the machine's
+ * msiexec.exe replaced for a test. */
 #pragma once
 #include "log/log.h"
 #include "support/lines.h"
 #include "support/scratch_root.h"
 #include "winapi/winapi.h"
 
+#include <gtest/gtest.h>
+
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <regex>
 #include <string>
@@ -99,5 +103,66 @@ inline std::string SourceListKey(const std::string &packed) {
 inline std::string SetupFolder(const std::string &group) {
     return "C:\\ProgramData\\Adobe\\Setup\\{AC76BA86-7AD7-" + group + "-7B44-AA1000000001}";
 }
+
+/* The machine's msiexec.exe (C:\Windows\system32\msiexec.exe) is `program` while
+ * the object lives; on Windows the machine's own comes back when it goes. */
+class MsiexecStandIn {
+public:
+    explicit MsiexecStandIn(const vt_test::ScratchRoot &root) : root_(root) {}
+    ~MsiexecStandIn() {
+#ifndef WINAPI_STANDIN
+        if (!machineMsiexec_.empty()) {
+            vt_test::WriteWholeFile(root_.Host(kPath), machineMsiexec_);
+            WineMsiexecSetting(false);
+        }
+#endif
+    }
+    MsiexecStandIn(const MsiexecStandIn &) = delete;
+    MsiexecStandIn &operator=(const MsiexecStandIn &) = delete;
+
+    void Install(const std::string &program) {
+        const std::string msiexec = root_.Host(kPath);
+#ifdef WINAPI_STANDIN
+        vt_test::MakeDirs(msiexec.substr(0, msiexec.rfind('/')));
+        vt_test::WriteWholeFile(msiexec, program);
+        chmod(msiexec.c_str(), 0755);
+#else
+        if (machineMsiexec_.empty()) {
+            machineMsiexec_ = vt_test::ReadWholeFile(msiexec);
+            ASSERT_EQ(WineMsiexecSetting(true), ERROR_SUCCESS);
+        }
+        vt_test::WriteWholeFile(msiexec, program);
+#endif
+    }
+    /* An msiexec that records its runs in msiexec-runs.log in the root and answers
+     * the exit codes MSIEXEC_EXIT_CODE lists: the demo's script on the stand-in,
+     * the tests' recorder on Windows. */
+    void InstallRecorder() {
+#ifdef WINAPI_STANDIN
+        Install(vt_test::ReadWholeFile(std::string(VT_SOURCE_DIR) + "/scripts/demo/msiexec.sh"));
+#else
+        Install(vt_test::ReadWholeFile(VT_MSIEXEC_RECORDER));
+#endif
+    }
+
+private:
+    static constexpr const char *kPath = "C:\\Windows\\system32\\msiexec.exe";
+#ifndef WINAPI_STANDIN
+    /* Wine starts its own msiexec whatever file stands in its place unless its
+     * setting for the program says "native" (Windows has no such setting). */
+    static LONG WineMsiexecSetting(bool native) {
+        HKEY key = nullptr;
+        LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, &key, nullptr);
+        if (rc != ERROR_SUCCESS) return rc;
+        rc = native ? RegSetValueExA(key, "msiexec.exe", 0, REG_SZ, reinterpret_cast<const BYTE *>("native"), 7)
+                    : RegDeleteValueA(key, "msiexec.exe");
+        RegCloseKey(key);
+        return rc;
+    }
+    std::string machineMsiexec_;
+#endif
+    const vt_test::ScratchRoot &root_;
+};
 
 }  // namespace reader_test

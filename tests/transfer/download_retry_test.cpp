@@ -57,7 +57,7 @@ TEST_F(DownloadRetry, TransientAnswersAreTriedAgainWithGrowingPausesUpToFourAtte
     Script({Status(503), Status(503), Status(200)});
     EXPECT_EQ(AgentDownloadFileWithRetries(kUrl, kDestination, false), 0u);
     EXPECT_EQ(Gets(), 3u);
-    STANDIN_ONLY(EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{1000, 2000})));
+    EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{1000, 2000}));
     EXPECT_EQ(ReadHostFile(kDestination), vt_test::GeneratedBytes(0, 2000));
     EXPECT_NE(log_->Text().find("[INFO] AgentDownloadFileWithRetries : \\store\\pkg.msi failed with 503 on attempt 2 "
                                 "of 4; trying again in 2 seconds \n"),
@@ -65,12 +65,12 @@ TEST_F(DownloadRetry, TransientAnswersAreTriedAgainWithGrowingPausesUpToFourAtte
         << log_->Text();
 
     gets = 0;
-    STANDIN_ONLY(wa_test::ClearRecordedSleeps());
+    wa_test::ClearRecordedSleeps();
     std::remove(Host(kDestination).c_str());
     Script({Status(503), Status(503), Status(503), Status(502)});
     EXPECT_EQ(AgentDownloadFileWithRetries(kUrl, kDestination, false), 502u);
     EXPECT_EQ(Gets(), 4u);
-    STANDIN_ONLY(EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{1000, 2000, 4000})));
+    EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{1000, 2000, 4000}));
     EXPECT_FALSE(Exists(kDestination));
     EXPECT_NE(log_->Text().find("[ERROR] AgentDownloadFileWithRetries : \\store\\pkg.msi still failed with 502 after 4 "
                                 "attempts; giving up \n"),
@@ -83,33 +83,32 @@ TEST_F(DownloadRetry, OnlyTheTransientStatusesAreRetried)
         SCOPED_TRACE(status);
         const bool transient = status != 404 && status != 403 && status != 501 && status != 505;
         gets = 0;
-        STANDIN_ONLY(wa_test::ClearRecordedSleeps());
+        wa_test::ClearRecordedSleeps();
         Script({Status(status), Status(200)});
         EXPECT_EQ(AgentDownloadFileWithRetries(kUrl, kDestination, false), transient ? 0u : static_cast<DWORD>(status));
         EXPECT_EQ(Gets(), transient ? 2u : 1u);
-        STANDIN_ONLY(EXPECT_EQ(wa_test::RecordedSleeps().size(), transient ? 1u : 0u));
+        EXPECT_EQ(wa_test::RecordedSleeps().size(), transient ? 1u : 0u);
     }
 }
 
 TEST_F(DownloadRetry, RetryAfterOfAtMostAMinuteIsWaitedForAndBelongsToItsAnswer)
 {
-    SKIP_WITHOUT_STANDIN("without the stand-in's Sleep recorder it would wait over a minute");
     /* 5 s asked: honoured. The next 503 asks nothing: the usual second pause. Then
      * 60 s, the longest honoured. */
     Script({Status(503, {{"Retry-After", "5"}}), Status(503), Status(429, {{"Retry-After", "60"}}),
             Status(200)});
     EXPECT_EQ(AgentDownloadFileWithRetries(kUrl, kDestination, false), 0u);
-    STANDIN_ONLY(EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{5000, 2000, 60000})));
+    EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{5000, 2000, 60000}));
     EXPECT_NE(log_->Text().find("failed with 503 on attempt 1 of 4; trying again in 5 seconds (Retry-After) \n"),
               std::string::npos);
 
     for (const char *header : {"61", "Wed, 21 Oct 2026 07:28:00 GMT", "-3", "99999999999999999999", "12abc"}) {
         SCOPED_TRACE(header);
         gets = 0;
-        STANDIN_ONLY(wa_test::ClearRecordedSleeps());
+        wa_test::ClearRecordedSleeps();
         Script({Status(503, {{"Retry-After", header}}), Status(200)});
         EXPECT_EQ(AgentDownloadFileWithRetries(kUrl, kDestination, false), 0u);
-        STANDIN_ONLY(EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{1000})) << "too long, or not delta-seconds");
+        EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{1000})) << "too long, or not delta-seconds";
     }
 }
 
@@ -118,7 +117,7 @@ TEST_F(DownloadRetry, RefusedConnectionsAreRetriedThroughTheWholeAddressWalk)
     UseManagementServer(vt_test::RefusedPort());
     SetText(&gv_serverIPAddress, "127.0.0.1");
     EXPECT_EQ(AgentDownloadFileWithRetries(kUrl, kDestination, false), static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
-    STANDIN_ONLY(EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{1000, 2000, 4000})));
+    EXPECT_EQ(wa_test::RecordedSleeps(), (std::vector<DWORD>{1000, 2000, 4000}));
     /* Each attempt walked the last access address and the IP address. */
     const std::string log = log_->Text();
     size_t attempts = 0;
@@ -142,8 +141,8 @@ TEST_F(DownloadRetry, ThrottledDownloadIsRetriedOnItsFirstAnswer)
     });
     EXPECT_EQ(AgentDownloadFileWithRetries(kUrl, kDestination, false), 0u);
     EXPECT_EQ(heads.load(), 2);
-    STANDIN_ONLY(ASSERT_FALSE(wa_test::RecordedSleeps().empty()));
-    STANDIN_ONLY(EXPECT_EQ(wa_test::RecordedSleeps()[0], 3000u) << "then the pauses between ranges");
+    ASSERT_FALSE(wa_test::RecordedSleeps().empty());
+    EXPECT_EQ(wa_test::RecordedSleeps()[0], 3000u) << "then the pauses between ranges";
     EXPECT_EQ(ReadHostFile(kDestination), vt_test::GeneratedBytes(0, 700));
 }
 

@@ -79,29 +79,28 @@ protected:
                 EXPECT_EQ(e.result, result);
             }
         }
-        STANDIN_ONLY(EXPECT_EQ(e.opens, wa_test::WinHttpCallCount("WinHttpOpen")));
-        STANDIN_ONLY(EXPECT_EQ(e.openRequests, wa_test::WinHttpCallCount("WinHttpOpenRequest")));
-        STANDIN_ONLY(EXPECT_EQ(e.sends, wa_test::WinHttpCallCount("WinHttpSendRequest")));
-        STANDIN_ONLY(EXPECT_EQ(e.receives, wa_test::WinHttpCallCount("WinHttpReceiveResponse")));
-        STANDIN_ONLY(EXPECT_EQ(e.pauses, wa_test::RecordedSleeps()));
+        EXPECT_EQ(e.opens, wa_test::WinHttpCallCount("WinHttpOpen"));
+        EXPECT_EQ(e.openRequests, wa_test::WinHttpCallCount("WinHttpOpenRequest"));
+        EXPECT_EQ(e.sends, wa_test::WinHttpCallCount("WinHttpSendRequest"));
+        EXPECT_EQ(e.receives, wa_test::WinHttpCallCount("WinHttpReceiveResponse"));
+        EXPECT_EQ(e.pauses, wa_test::RecordedSleeps());
     }
     void Reset()
     {
-        STANDIN_ONLY(wa_test::ResetWinHttpFaults());
-        STANDIN_ONLY(wa_test::ClearRecordedSleeps());
+        wa_test::ResetWinHttpFaults();
+        wa_test::ClearRecordedSleeps();
     }
 };
 
 TEST_F(ResendPolicy, GetPath)
 {
-    SKIP_WITHOUT_STANDIN("the failures are injected through the stand-in's WinHTTP hooks");
     vt_test::TestHttpServer server;
     ASSERT_TRUE(server.ok());
     server.Serve("GET", "/data", CannedResponse::Text(200, "answer"));
     for (const PolicyCase &c : kPolicies) {
         SCOPED_TRACE(c.name);
         Reset();
-        STANDIN_ONLY(wa_test::FailWinHttpCall(c.fault.function, c.fault.code, c.fault.times));
+        wa_test::FailWinHttpCall(c.fault.function, c.fault.code, c.fault.times);
         char *data = nullptr;
         DWORD result = InternetGetRequestEx(false, "http", L"127.0.0.1", server.port(), nullptr, nullptr, nullptr,
                                             nullptr, L"/data", nullptr, &data, GET_DATA, true);
@@ -124,7 +123,6 @@ TEST_F(ResendPolicy, GetPath)
 
 TEST_F(ResendPolicy, PostPathSendsTheWholeBodyAgain)
 {
-    SKIP_WITHOUT_STANDIN("the failures are injected through the stand-in's WinHTTP hooks");
     vt_test::TestHttpServer server;
     ASSERT_TRUE(server.ok());
     server.Serve("POST", "/post", CannedResponse::Text(200, "ok"));
@@ -132,7 +130,7 @@ TEST_F(ResendPolicy, PostPathSendsTheWholeBodyAgain)
         SCOPED_TRACE(c.name);
         Reset();
         server.ClearRequests();
-        STANDIN_ONLY(wa_test::FailWinHttpCall(c.fault.function, c.fault.code, c.fault.times));
+        wa_test::FailWinHttpCall(c.fault.function, c.fault.code, c.fault.times);
         DWORD result = InternetSendRequestEx(false, "http", L"127.0.0.1", server.port(), nullptr, nullptr, nullptr,
                                              nullptr, L"/post", "name=value", nullptr, POST_DATA_PLAIN, false, 0);
         Check(c.post, result);
@@ -148,7 +146,6 @@ TEST_F(ResendPolicy, PostPathSendsTheWholeBodyAgain)
 
 TEST_F(ResendPolicy, TimeoutsAreSetOnlyForTheTypesThatUseTheSettings)
 {
-    SKIP_WITHOUT_STANDIN("counts WinHttpSetOption calls through the stand-in's hooks");
     vt_test::TestHttpServer server;
     ASSERT_TRUE(server.ok());
     server.Serve("GET", "/data", CannedResponse::Text(200, "x"));
@@ -171,7 +168,7 @@ TEST_F(ResendPolicy, TimeoutsAreSetOnlyForTheTypesThatUseTheSettings)
         SCOPED_TRACE(c.name);
         Reset();
         if (c.resends > 0)
-            STANDIN_ONLY(wa_test::FailWinHttpCall("WinHttpReceiveResponse", 12032, c.resends));
+            wa_test::FailWinHttpCall("WinHttpReceiveResponse", 12032, c.resends);
         DWORD result;
         char *data = nullptr;
         if (c.requestType == GET_DATA || c.requestType == DOWNLOAD_FILE)
@@ -182,8 +179,8 @@ TEST_F(ResendPolicy, TimeoutsAreSetOnlyForTheTypesThatUseTheSettings)
                                            nullptr, L"/post", "body", nullptr, c.requestType, false, 0);
         free(data);
         EXPECT_EQ(0u, result);
-        STANDIN_ONLY(EXPECT_EQ(c.setOptions, wa_test::WinHttpCallCount("WinHttpSetOption")));
-        STANDIN_ONLY(EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpQueryOption")));
+        EXPECT_EQ(c.setOptions, wa_test::WinHttpCallCount("WinHttpSetOption"));
+        EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpQueryOption"));
     }
 }
 
@@ -211,12 +208,12 @@ TEST_F(ResendPolicy, ProxyCredentialsNeedTwoCharacters)
         DWORD getResult = InternetGetRequestEx(c.useProxy, "http", L"127.0.0.1", refused, proxy.c_str(), L"<local>",
                                                c.user, c.password, L"/x", L"C:\\dl\\x", nullptr, DOWNLOAD_FILE, false);
         EXPECT_EQ(static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT), getResult);
-        STANDIN_ONLY(EXPECT_EQ(c.setOptions, wa_test::WinHttpCallCount("WinHttpSetOption")));
+        EXPECT_EQ(c.setOptions, wa_test::WinHttpCallCount("WinHttpSetOption"));
         Reset();
         DWORD postResult = InternetSendRequestEx(c.useProxy, "http", L"127.0.0.1", refused, proxy.c_str(), L"<local>",
                                                  c.user, c.password, L"/x", "b", nullptr, POST_DATA_PLAIN, false, 0);
         EXPECT_EQ(static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT), postResult);
-        STANDIN_ONLY(EXPECT_EQ(c.setOptions, wa_test::WinHttpCallCount("WinHttpSetOption")));
+        EXPECT_EQ(c.setOptions, wa_test::WinHttpCallCount("WinHttpSetOption"));
     }
 }
 
@@ -242,14 +239,14 @@ TEST_F(ResendPolicy, SelfSignedCertificateIsAcceptedOnlyWithTheIgnoreFlags)
     const char *protocols[] = {"https", "HTTPS", "HttpS"};
     for (const char *protocol : protocols) {
         SCOPED_TRACE(protocol);
-        STANDIN_ONLY(wa_test::ResetWinHttpFaults());
+        wa_test::ResetWinHttpFaults();
         char *data = nullptr;
         EXPECT_EQ(0u, InternetGetRequestEx(false, protocol, L"127.0.0.1", server.port(), nullptr, nullptr, nullptr,
                                            nullptr, L"/data", nullptr, &data, GET_DATA, true));
         ASSERT_NE(nullptr, data);
         EXPECT_STREQ("secret data", data);
         free(data);
-        STANDIN_ONLY(EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpQueryOption")));
+        EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpQueryOption"));
 
         char *answer = nullptr;
         EXPECT_EQ(0u, InternetSendRequestEx(false, protocol, L"127.0.0.1", server.port(), nullptr, nullptr, nullptr,

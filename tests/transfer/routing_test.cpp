@@ -72,27 +72,27 @@ TEST_F(Routing, FallbackWalkStoresTheAddressThatAnswered)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ForgetLastAccessNames();
-        STANDIN_ONLY(wa_test::ResetWinHttpFaults());
+        wa_test::ResetWinHttpFaults();
         Addresses(c.last, c.ip, c.sec, c.host, c.flat);
         SetInt(&gv_serverPort, server.port());
         char *data = nullptr;
         EXPECT_EQ(c.result, Get(&data));
         free(data);
-        STANDIN_ONLY(EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+        EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest"));
         EXPECT_EQ(c.stored, ServerInfoValue("VTLastAccessName"));
         if (*c.stored) {
             ASSERT_NE(nullptr, gv_lastAccessName);
             EXPECT_STREQ(c.stored, gv_lastAccessName);
         } else {
-            STANDIN_ONLY(EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpReadData")));
+            EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpReadData"));
         }
         /* The next request starts where the last one succeeded. */
         if (c.result == 0) {
-            STANDIN_ONLY(wa_test::ResetWinHttpFaults());
+            wa_test::ResetWinHttpFaults();
             char *again = nullptr;
             EXPECT_EQ(0u, Get(&again));
             free(again);
-            STANDIN_ONLY(EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+            EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest"));
         }
     }
     EXPECT_TRUE(log_->Contains("INFO", "AgentSendRequest : Last Access Address is 127.0.0.1 \n"));
@@ -113,23 +113,23 @@ TEST_F(Routing, HttpErrorsAndNotModifiedEndTheWalk)
     Addresses(kAnswers, "localhost", "localhost", "localhost", "localhost");
     char *data = nullptr;
     EXPECT_EQ(404u, Get(&data));
-    STANDIN_ONLY(EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+    EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest"));
     EXPECT_EQ("", ServerInfoValue("VTLastAccessName"));
 
     /* 304 from the IP address is not the 0 that ends the walk there: the secondary
      * address is tried next, and its 404 ends it. */
-    STANDIN_ONLY(wa_test::ResetWinHttpFaults());
+    wa_test::ResetWinHttpFaults();
     Addresses(kRefused1, "localhost", kAnswers, "localhost", "localhost");
     EXPECT_EQ(404u, Get(&data));
-    STANDIN_ONLY(EXPECT_EQ(3, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+    EXPECT_EQ(3, wa_test::WinHttpCallCount("WinHttpSendRequest"));
     EXPECT_STREQ(kRefused1, gv_lastAccessName);
 
     /* 304 from the IP address with no secondary address: the walk ends with the
      * success code and the unchanged last access address is stored. */
-    STANDIN_ONLY(wa_test::ResetWinHttpFaults());
+    wa_test::ResetWinHttpFaults();
     Addresses(kRefused1, "localhost", nullptr, kAnswers, kAnswers);
     EXPECT_EQ(static_cast<DWORD>(RESULT_NOT_MODIFIED), Get(&data));
-    STANDIN_ONLY(EXPECT_EQ(2, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+    EXPECT_EQ(2, wa_test::WinHttpCallCount("WinHttpSendRequest"));
     EXPECT_STREQ(kRefused1, gv_lastAccessName);
     EXPECT_EQ(kRefused1, ServerInfoValue("VTLastAccessName"));
     EXPECT_EQ(nullptr, data);
@@ -259,12 +259,12 @@ TEST_F(Routing, ProxyServesOnlyTheManagementServer)
      * is tried and the server sees nothing. */
     SetText(&gv_proxyPassword, "wrong");
     SetText(&gv_serverIPAddress, kAnswers);
-    STANDIN_ONLY(wa_test::ResetWinHttpFaults());
+    wa_test::ResetWinHttpFaults();
     data = nullptr;
     DWORD refused = AgentSendRequest("/data", nullptr, &data, GET_DATA, true, 1, 0, DOWNLOAD_MODE_PLAIN);
     EXPECT_TRUE(refused == 401 || refused == 407) << refused;
     EXPECT_EQ(nullptr, data);
-    STANDIN_ONLY(EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+    EXPECT_EQ(1, wa_test::WinHttpCallCount("WinHttpSendRequest"));
     EXPECT_EQ(2u, management.RequestCount());
 }
 
@@ -400,12 +400,12 @@ TEST_F(Routing, FallbackAddressAnsweringNotModifiedBecomesTheLastAccess)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ForgetLastAccessNames();
-        STANDIN_ONLY(wa_test::ResetWinHttpFaults());
+        wa_test::ResetWinHttpFaults();
         Addresses(kRefused1, kRefused2, c.sec, c.host, c.flat);
         char *data = nullptr;
         EXPECT_EQ(static_cast<DWORD>(RESULT_NOT_MODIFIED), Get(&data));
         EXPECT_EQ(nullptr, data);
-        STANDIN_ONLY(EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest")));
+        EXPECT_EQ(c.attempts, wa_test::WinHttpCallCount("WinHttpSendRequest"));
         ASSERT_NE(nullptr, gv_lastAccessName);
         EXPECT_STREQ("localhost", gv_lastAccessName);
         EXPECT_EQ("localhost", ServerInfoValue("VTLastAccessName"));

@@ -71,20 +71,18 @@ TEST_F(ThrottledDownload, RangesFollowTheBlockSizeWithAPauseAfterEach)
         ASSERT_TRUE(server.ok());
         server.Serve("GET", "/pkg.msi", CannedResponse::Generated(c.size, true));
         SetInt(&gv_dataTransferRateKBps, c.rate);
-        STANDIN_ONLY(wa_test::ClearRecordedSleeps());
+        wa_test::ClearRecordedSleeps();
 
         EXPECT_EQ(0u, GetFile(server.port(), "/pkg.msi", "C:\\dl\\pkg.msi"));
         EXPECT_EQ(c.requests, Ranges(server));
         EXPECT_TRUE(ReadHostFile("C:\\dl\\pkg.msi") == vt_test::GeneratedBytes(0, c.size));
         EXPECT_FALSE(TempFilesIn(Host("C:\\dl")));
-#ifdef WINAPI_STANDIN
         std::vector<DWORD> pauses = wa_test::RecordedSleeps();
         ASSERT_EQ(c.requests.size() - 1, pauses.size());
         for (DWORD pause : pauses) {
             EXPECT_GE(pause, 100u);
             EXPECT_LE(pause, 600u);
         }
-#endif
         for (const vt_test::RecordedRequest &r : server.Requests())
             EXPECT_EQ("Keep-Alive", r.Header("Connection"));
     }
@@ -103,7 +101,7 @@ TEST_F(ThrottledDownload, EmptyResourceNeedsOnlyTheHeadRequest)
     EXPECT_EQ(std::vector<std::string>{"HEAD "}, Ranges(server));
     EXPECT_TRUE(Exists("C:\\dl\\empty.bin"));
     EXPECT_EQ("", ReadHostFile("C:\\dl\\empty.bin"));
-    STANDIN_ONLY(EXPECT_TRUE(wa_test::RecordedSleeps().empty()));
+    EXPECT_TRUE(wa_test::RecordedSleeps().empty());
 }
 
 TEST_F(ThrottledDownload, ServerIgnoringTheRangeGivesTheBodyOnce)
@@ -200,13 +198,13 @@ TEST_F(ThrottledDownload, SizeRequestIsConditionalAndTheRangesAreNot)
 
     /* Next time the size request is conditional: 304 ends the download at once. */
     server.ClearRequests();
-    STANDIN_ONLY(wa_test::ClearRecordedSleeps());
+    wa_test::ClearRecordedSleeps();
     EXPECT_EQ(static_cast<DWORD>(RESULT_NOT_MODIFIED), GetFile(server.port(), "/pkg.msi", "C:\\dl\\pkg.msi"));
     EXPECT_EQ((std::vector<std::string>{"HEAD "}), Ranges(server));
     EXPECT_EQ(stamp, server.Requests().at(0).Header("If-Modified-Since"));
     EXPECT_TRUE(ReadHostFile("C:\\dl\\pkg.msi") == vt_test::GeneratedBytes(0, 1200));
     EXPECT_FALSE(TempFilesIn(Host("C:\\dl")));
-    STANDIN_ONLY(EXPECT_TRUE(wa_test::RecordedSleeps().empty()));
+    EXPECT_TRUE(wa_test::RecordedSleeps().empty());
     EXPECT_EQ(1, log_->Count("INFO", "InternetGetRequestByBitrate : File not modified since the time: " + stamp + "\n"));
 }
 

@@ -17,11 +17,9 @@ void TransferTest::SetUp()
     root_->WriteHive("");
     vt_test::MakeDirs(root_->Host("C:\\Temp"));
     log_ = std::make_unique<CapturedLog>(4);
-#ifdef WINAPI_STANDIN
     wa_test::ResetWinHttpFaults();
     wa_test::RecordSleeps(true);
     wa_test::ClearRecordedSleeps();
-#endif
     SetIfModifiedSinceEnabled(0);
     ClearLastModifiedTime();
     SetText(&gv_tempDir, "C:\\Temp");
@@ -39,10 +37,8 @@ void TransferTest::TearDown()
 {
     SetIfModifiedSinceEnabled(0);
     ClearLastModifiedTime();
-#ifdef WINAPI_STANDIN
     wa_test::ResetWinHttpFaults();
     wa_test::RecordSleeps(false);
-#endif
     for (auto it = savedTexts_.rbegin(); it != savedTexts_.rend(); ++it) {
         free(*it->first);
         *it->first = it->second;

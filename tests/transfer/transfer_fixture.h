@@ -1,6 +1,6 @@
 /* Shared set-up of the transfer tests: a scratch machine root with an empty
  * hive and a TEMP folder, the log captured at the most detailed level, the Sleep
- * recorder on and no injected WinHTTP faults (stand-in only), and the agent
+ * recorder on and no injected WinHTTP faults, and the agent
  * settings the transfer code reads set to test values (restored afterwards). */
 #pragma once
 #include <gtest/gtest.h>
@@ -18,18 +18,6 @@ namespace transfer_test {
 
 /* The captured log; its lines end in "\n" on both hosts. */
 using CapturedLog = vt_test::LogCapture;
-
-/* The stand-in's hooks (injected WinHTTP faults, call counters, the Sleep
- * recorder) exist only in the stand-in: checks through them are left out
- * elsewhere, where the rest of the test still runs (and Sleep really waits); a
- * test that cannot do without them skips there with its reason. */
-#ifdef WINAPI_STANDIN
-#define STANDIN_ONLY(...) __VA_ARGS__
-#define SKIP_WITHOUT_STANDIN(reason)
-#else
-#define STANDIN_ONLY(...)
-#define SKIP_WITHOUT_STANDIN(reason) GTEST_SKIP() << reason
-#endif
 
 class TransferTest : public ::testing::Test {
 protected:

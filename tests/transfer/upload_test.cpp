@@ -56,7 +56,7 @@ TEST_F(Upload, BodySizeIsTheTextLengthUnlessAMultipartSizeIsGiven)
         SCOPED_TRACE(c.name);
         BodyServer server(Reply(200, "ok"));
         ASSERT_TRUE(server.ok());
-        STANDIN_ONLY(wa_test::ResetWinHttpFaults());
+        wa_test::ResetWinHttpFaults();
         EXPECT_EQ(0u, Post(server.port(), c.body, nullptr, c.type, c.size));
         std::vector<BodyServer::Request> requests = server.Requests();
         ASSERT_EQ(1u, requests.size());
@@ -65,7 +65,7 @@ TEST_F(Upload, BodySizeIsTheTextLengthUnlessAMultipartSizeIsGiven)
         EXPECT_EQ(c.multipart, requests[0].head.find("\r\nContent-Type: multipart/form-data\r\n") != std::string::npos);
         EXPECT_NE(std::string::npos, requests[0].head.find("\r\nConnection: Keep-Alive\r\n"));
         if (c.type == POST_MULTIPART) {
-            STANDIN_ONLY(EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpSetOption")));
+            EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpSetOption"));
         }
     }
     EXPECT_EQ(1, log_->Count("DEBUG", "InternetSendRequestEx : dwPostSize: 1000 \n"));
@@ -77,8 +77,8 @@ TEST_F(Upload, NullBodySendsNothing)
     char *answer = reinterpret_cast<char *>(0x1);
     EXPECT_EQ(13u, Post(vt_test::RefusedPort(), nullptr, &answer, POST_DATA, 0));
     EXPECT_EQ(reinterpret_cast<char *>(0x1), answer);
-    STANDIN_ONLY(EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpOpen")));
-    STANDIN_ONLY(EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpConnect")));
+    EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpOpen"));
+    EXPECT_EQ(0, wa_test::WinHttpCallCount("WinHttpConnect"));
     std::vector<std::string> debug = log_->Messages("DEBUG");
     ASSERT_FALSE(debug.empty());
     EXPECT_EQ("@@@@@@@@ End Of InternetSendRequestEx Method @@@@@@@@ \n", debug.back());

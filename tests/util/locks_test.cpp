@@ -1,6 +1,5 @@
 /* Object locks: exclusion per address, independence of addresses, release codes and
- * the growing back-off. Under the stand-in sleeps are recorded, never slept; on
- * Windows they are real and only what a caller sees is checked. */
+ * the growing back-off. The sleeps are recorded, never slept. */
 #include "util/locks.h"
 
 #include <gtest/gtest.h>
@@ -19,29 +18,19 @@ class ObjectLocks : public ::testing::Test {
 protected:
     void SetUp() override {
         InitMutex();
-#ifdef WINAPI_STANDIN
         wa_test::ClearRecordedSleeps();
         wa_test::RecordSleeps(true);
-#endif
     }
     void TearDown() override {
-#ifdef WINAPI_STANDIN
         wa_test::RecordSleeps(false);
         wa_test::ClearRecordedSleeps();
-#endif
     }
 
-    /* Waits until the waiter has found the address busy at least `polls` times
-     * (on Windows, where sleeps are not recorded: for a while), or has returned
-     * (which it must not do while the address is held). */
+    /* Waits until the waiter has found the address busy at least `polls` times, or
+     * has returned (which it must not do while the address is held). */
     static void WaitForBusyPolls(size_t polls, const std::atomic<bool> &returned) {
-#ifdef WINAPI_STANDIN
         while (!returned.load() && wa_test::RecordedSleeps().size() < polls)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-#else
-        for (size_t waited = 0; !returned.load() && waited < polls; ++waited)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-#endif
     }
 };
 
@@ -65,20 +54,15 @@ TEST_F(ObjectLocks, SecondLockerReturnsOnlyAfterTheFirstUnlocks) {
     EXPECT_EQ(VT_LOCK_ACQUIRED, secondResult);
     EXPECT_EQ(VT_LOCK_RELEASED, UnlockObject(&object));
 
-#ifdef WINAPI_STANDIN
     /* Every wait hands out a delay 10 microseconds longer: over 300 waits the
      * sleeps never shrink and grow by at least 2 ms. */
     std::vector<DWORD> sleeps = wa_test::RecordedSleeps();
     ASSERT_GE(sleeps.size(), 300u);
     for (size_t i = 1; i < sleeps.size(); ++i) ASSERT_LE(sleeps[i - 1], sleeps[i]) << "at wait " << i;
     EXPECT_GE(sleeps.back() - sleeps.front(), 2u);
-#endif
 }
 
 TEST_F(ObjectLocks, EachNewWaitStartsFromTheShortestSleep) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the lengths of the sleeps are seen through the stand-in's sleep recorder only";
-#else
     int object = 0;
     for (int wait = 0; wait < 2; ++wait) {
         SCOPED_TRACE(wait == 0 ? "first wait" : "second wait");
@@ -100,7 +84,6 @@ TEST_F(ObjectLocks, EachNewWaitStartsFromTheShortestSleep) {
         EXPECT_EQ(0u, sleeps.front());
         EXPECT_GE(sleeps.back(), 2u);
     }
-#endif
 }
 
 TEST_F(ObjectLocks, DifferentAddressesNeverWait) {
@@ -110,9 +93,7 @@ TEST_F(ObjectLocks, DifferentAddressesNeverWait) {
     std::thread other([&] { otherResult = LockObject(&second); });
     other.join();
     EXPECT_EQ(VT_LOCK_ACQUIRED, otherResult);
-#ifdef WINAPI_STANDIN
     EXPECT_TRUE(wa_test::RecordedSleeps().empty());
-#endif
     EXPECT_EQ(VT_LOCK_RELEASED, UnlockObject(&second));
     EXPECT_EQ(VT_LOCK_RELEASED, UnlockObject(&first));
 }
@@ -133,9 +114,7 @@ TEST_F(ObjectLocks, ReleaseCodesAndListUnlinking) {
     /* Free again: locking does not wait. */
     ASSERT_EQ(VT_LOCK_ACQUIRED, LockObject(&b));
     EXPECT_EQ(VT_LOCK_RELEASED, UnlockObject(&b));
-#ifdef WINAPI_STANDIN
     EXPECT_TRUE(wa_test::RecordedSleeps().empty());
-#endif
 }
 
 TEST_F(ObjectLocks, CounterUnderTheLockLosesNoIncrement) {

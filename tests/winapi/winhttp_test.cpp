@@ -1,6 +1,6 @@
 /* WinHTTP against real loopback servers: round trips, headers and the size
- * protocol, streaming, error mapping, certificates, proxy; and the stand-in's
- * fault and buffer hooks (stand-in only). */
+ * protocol, streaming, error mapping, certificates, proxy; the fault hooks, and
+ * the stand-in's buffer hooks (stand-in only). */
 #include "winapi/winapi.h"
 #include "winapi/wa_winhttp_hooks.h"
 
@@ -129,15 +129,11 @@ std::wstring QueryText(HINTERNET request, DWORD level, DWORD *err, const wchar_t
 class WinHttpTest : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifdef WINAPI_STANDIN
         wa_test::ResetWinHttpFaults();
-#endif
         ASSERT_TRUE(server.ok());
         target.port = server.port();
     }
-#ifdef WINAPI_STANDIN
     void TearDown() override { wa_test::ResetWinHttpFaults(); }
-#endif
     vt_test::TestHttpServer server;
     Target target;
 };
@@ -578,9 +574,6 @@ TEST(WinHttpProxy, NamedProxyWithBasicAuthBypassAndTunnel) {
 }
 
 TEST_F(WinHttpTest, InjectedFaultsHitTheChosenCalls) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "fault injection is a hook of the stand-in";
-#else
     server.Serve("GET", "/", CannedResponse::Text(200, "ok"));
     Handles h;
     Open(h, target);
@@ -600,7 +593,6 @@ TEST_F(WinHttpTest, InjectedFaultsHitTheChosenCalls) {
     HINTERNET s = WinHttpOpen(L"x", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
     EXPECT_NE(s, nullptr);
     WinHttpCloseHandle(s);
-#endif
 }
 
 }  // namespace
