@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -54,15 +55,22 @@ bool FromRuntime(const void *caller) {
     const std::vector<const void *> &callers = RuntimeCallers();
     return std::find(callers.begin(), callers.end(), caller) != callers.end();
 }
+/* A thread that starts or ends may note a caller while the one that started it does. */
+void NoteRuntimeCaller(const void *caller) {
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!FromRuntime(caller)) RuntimeCallers().push_back(caller);
+}
 
 void WINAPI HookedSleep(DWORD milliseconds) {
     const void *caller = CallingFunction(__builtin_return_address(0));
-    if (gv_noting.load() && !FromRuntime(caller)) RuntimeCallers().push_back(caller);
-    if (gv_noting.load() || FromRuntime(caller)) {
-        gv_sleep(milliseconds);
+    if (gv_noting.load()) {
+        NoteRuntimeCaller(caller);
+    } else if (!FromRuntime(caller)) {
+        if (!wa::RecordSleep(milliseconds)) gv_sleep(Scaled(milliseconds));
         return;
     }
-    if (!wa::RecordSleep(milliseconds)) gv_sleep(Scaled(milliseconds));
+    gv_sleep(milliseconds);
 }
 
 /* Only waits on process handles are shortened; the last error a wait leaves is its own. */
