@@ -3,7 +3,8 @@
 #include "support/scratch_root.h"
 
 /* The same switches the packaged library was built with; the Windows build uses the
- * header-only library without TLS (see TlsServerAvailable). */
+ * header-only library without TLS: its HTTPS server is a plain one behind the TLS
+ * front of the Linux loopback helper. */
 #ifndef _WIN32
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_ZLIB_SUPPORT
@@ -11,10 +12,10 @@
 #endif
 #include <httplib.h>
 
-#ifndef _WIN32
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
+#ifdef _WIN32
+#include "support/loopback_helper.h"
+#else
+#include "support/host/host_servers.h"
 #endif
 
 #include "support/sockets.h"
@@ -82,46 +83,12 @@ std::string GeneratedBytes(uint64_t offset, uint64_t length) {
     return out;
 }
 
-#ifndef _WIN32
-/* ---- Self-signed certificate ----------------------------------------------------- */
-
-static bool WriteSelfSignedCertificate(const std::string &certFile, const std::string &keyFile) {
-    EVP_PKEY *key = EVP_EC_gen("prime256v1");
-    X509 *cert = X509_new();
-    bool ok = key && cert;
-    if (ok) {
-        X509_set_version(cert, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-        X509_gmtime_adj(X509_getm_notAfter(cert), 30L * 24 * 3600);
-        X509_set_pubkey(cert, key);
-        X509_NAME *name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("localhost"),
-                                   -1, -1, 0);
-        X509_set_issuer_name(cert, name);
-        ok = X509_sign(cert, key, EVP_sha256()) > 0;
-    }
-    if (ok) {
-        FILE *f = fopen(certFile.c_str(), "w");
-        ok = f && PEM_write_X509(f, cert) == 1;
-        if (f) fclose(f);
-    }
-    if (ok) {
-        FILE *f = fopen(keyFile.c_str(), "w");
-        ok = f && PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-        if (f) fclose(f);
-    }
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return ok;
-}
-#endif
 
 /* ---- HTTP / HTTPS server ---------------------------------------------------------------- */
 
 bool TlsServerAvailable() {
 #ifdef _WIN32
-    return false;
+    return LoopbackHelper::Available();
 #else
     return true;
 #endif
@@ -135,6 +102,9 @@ struct TestHttpServer::Impl {
     mutable std::mutex lock;
     std::map<std::pair<std::string, std::string>, Handler> handlers;
     std::vector<RecordedRequest> requests;
+#ifdef _WIN32
+    std::unique_ptr<LoopbackHelper> tlsFront;  // HTTPS in front of `server`
+#endif
 
     void Dispatch(const httplib::Request &req, httplib::Response &res);
 };
@@ -226,7 +196,7 @@ void TestHttpServer::Impl::Dispatch(const httplib::Request &req, httplib::Respon
 TestHttpServer::TestHttpServer(bool tls) : tls_(tls), impl_(new Impl) {
     if (tls) {
 #ifdef _WIN32
-        return;  // see TlsServerAvailable(): ok() stays false
+        impl_->server = std::make_unique<httplib::Server>();
 #else
         dir_ = MakeTempDir("https");
         certFile_ = dir_ + "/cert.pem";
@@ -260,9 +230,19 @@ TestHttpServer::TestHttpServer(bool tls) : tls_(tls), impl_(new Impl) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+#ifdef _WIN32
+    if (tls) {
+        impl->tlsFront = std::make_unique<LoopbackHelper>(std::vector<std::string>{"tls", std::to_string(port_)});
+        port_ = impl->tlsFront->ok() ? impl->tlsFront->port() : 0;
+        if (port_ > 0) certFile_ = impl->tlsFront->dir() + "\\cert.pem";
+    }
+#endif
 }
 
 TestHttpServer::~TestHttpServer() {
+#ifdef _WIN32
+    impl_->tlsFront.reset();
+#endif
     if (impl_->server) impl_->server->stop();
     if (impl_->thread.joinable()) impl_->thread.join();
 }

@@ -145,8 +145,9 @@ private:
     std::thread acceptor_;
 };
 
-/* False where the HTTPS server cannot run (the Windows build has no OpenSSL);
- * tests of HTTPS skip there. */
+/* False where the HTTPS server cannot run (a Windows test program outside Wine,
+ * or without the Linux loopback helper that serves its TLS); tests of HTTPS skip
+ * there. */
 bool TlsServerAvailable();
 
 /* A loopback port with no listener (bound once, then released). */

@@ -1,6 +1,7 @@
 /*
  * A real forwarding proxy for tests: starts /usr/bin/tinyproxy on a free
- * loopback port with a generated configuration and stops it again.
+ * loopback port with a generated configuration and stops it again (a Windows
+ * test program under Wine has the Linux loopback helper start it).
  *
  *   if (!vt_test::TinyProxy::Available()) GTEST_SKIP() << "tinyproxy missing";
  *   vt_test::TinyProxy proxy({"user", "secret", {httpsServer.port()}});
@@ -14,12 +15,15 @@
  * line the proxy handled.
  */
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <sys/types.h>
 
 namespace vt_test {
+
+class LoopbackHelper;
 
 class TinyProxy {
 public:
@@ -39,7 +43,10 @@ public:
     /* True once the proxy accepts connections. */
     bool ok() const { return ready_; }
     int port() const { return port_; }
-    /* "127.0.0.1:<port>" as text for WinHttpOpen's proxy name. */
+    /* "<loopback address>:<port>" (127.0.0.1; 127.0.0.2 under Wine, whose WinHTTP
+     * takes a proxy with the server's host name for the server), and as text for
+     * WinHttpOpen's proxy name. */
+    const std::string &name() const { return name_; }
     const wchar_t *address() const { return address_.c_str(); }
     /* The proxy's log so far (for failure messages). */
     std::string log() const;
@@ -49,7 +56,11 @@ private:
     int port_ = 0;
     bool ready_ = false;
     std::string dir_;
+    std::string name_;
     std::wstring address_;
+#ifdef _WIN32
+    std::unique_ptr<LoopbackHelper> helper_;
+#endif
 };
 
 }  // namespace vt_test

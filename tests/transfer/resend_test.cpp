@@ -219,7 +219,7 @@ TEST_F(ResendPolicy, ProxyCredentialsNeedTwoCharacters)
 
 TEST_F(ResendPolicy, SelfSignedCertificateIsAcceptedOnlyWithTheIgnoreFlags)
 {
-    if (!vt_test::TlsServerAvailable()) GTEST_SKIP() << "no HTTPS test server on Windows (no OpenSSL for the target)";
+    if (!vt_test::TlsServerAvailable()) GTEST_SKIP() << "no HTTPS test server (the Linux loopback helper)";
     vt_test::TestHttpServer server(true);
     ASSERT_TRUE(server.ok());
     server.Serve("GET", "/data", CannedResponse::Text(200, "secret data"));

@@ -202,7 +202,7 @@ TEST_F(Routing, EditionRewritesTheUrl)
 TEST_F(Routing, ProxyServesOnlyTheManagementServer)
 {
     if (!vt_test::TinyProxy::Available())
-        GTEST_SKIP() << "tinyproxy missing";
+        GTEST_SKIP() << "tinyproxy or the Linux loopback helper is missing";
     vt_test::TestHttpServer management, distribution;
     ASSERT_TRUE(management.ok());
     ASSERT_TRUE(distribution.ok());
@@ -222,7 +222,7 @@ TEST_F(Routing, ProxyServesOnlyTheManagementServer)
     SetText(&gv_dsLastAccessName, kRefused1);
     SetText(&gv_dsIPAddress, kAnswers);
     SetText(&gv_proxyEnabled, "Yes");
-    SetText(&gv_proxyServerName, ("127.0.0.1:" + std::to_string(proxy.port())).c_str());
+    SetText(&gv_proxyServerName, proxy.name().c_str());
     SetText(&gv_proxyByPass, "");
     SetText(&gv_proxyUserName, "agent");
     SetText(&gv_proxyPassword, "s3cret");
