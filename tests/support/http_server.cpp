@@ -83,7 +83,6 @@ std::string GeneratedBytes(uint64_t offset, uint64_t length) {
     return out;
 }
 
-
 /* ---- HTTP / HTTPS server ---------------------------------------------------------------- */
 
 bool TlsServerAvailable() {

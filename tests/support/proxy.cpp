@@ -47,7 +47,7 @@ TinyProxy::TinyProxy(const Options &options) {
     dir_ = MakeTempDir("proxy");
     port_ = RefusedPort();
     if (port_ <= 0) return;
-    pid_ = StartTinyProxy(dir_, "127.0.0.1", port_, options.user, options.password, options.connectPorts);
+    pid_ = StartTinyProxy(dir_, port_, options.user, options.password, options.connectPorts);
     ready_ = pid_ > 0;
     name_ = "127.0.0.1:" + std::to_string(port_);
     address_.assign(name_.begin(), name_.end());

@@ -55,12 +55,12 @@ bool WriteSelfSignedCertificate(const std::string &certFile, const std::string &
 
 const char kTinyProxyPath[] = "/usr/bin/tinyproxy";
 
-static bool Accepts(const std::string &address, int port) {
+static bool Accepts(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<uint16_t>(port));
     bool ok = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
     close(fd);
@@ -72,11 +72,11 @@ static void Pause10ms() {
     nanosleep(&pause, nullptr);
 }
 
-pid_t StartTinyProxy(const std::string &dir, const std::string &address, int port, const std::string &user, const std::string &password,
+pid_t StartTinyProxy(const std::string &dir, int port, const std::string &user, const std::string &password,
                      const std::vector<int> &connectPorts) {
     std::string conf;
     conf += "Port " + std::to_string(port) + "\n";
-    conf += "Listen " + address + "\n";
+    conf += "Listen 127.0.0.1\n";
     conf += "Timeout 30\n";
     conf += "MaxClients 20\n";
     conf += "LogFile \"" + dir + "/tinyproxy.log\"\n";
@@ -106,7 +106,7 @@ pid_t StartTinyProxy(const std::string &dir, const std::string &address, int por
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return -1;
     for (int i = 0; i < 500; ++i) {
-        if (Accepts(address, port)) return pid;
+        if (Accepts(port)) return pid;
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) return -1;
         Pause10ms();

@@ -18,12 +18,11 @@ bool WriteSelfSignedCertificate(const std::string &certFile, const std::string &
 
 extern const char kTinyProxyPath[];
 
-/* Starts tinyproxy on `address`:`port` (a loopback address; clients must come from
- * 127.0.0.1) with a configuration written into `dir`
+/* Starts tinyproxy on 127.0.0.1:`port` with a configuration written into `dir`
  * (its log: dir/tinyproxy.log, its output: dir/stdout.txt) and waits until it
  * accepts connections. With a user name it demands basic authentication;
  * CONNECT goes only to `connectPorts` (none when empty). Its process id, or -1. */
-pid_t StartTinyProxy(const std::string &dir, const std::string &address, int port, const std::string &user, const std::string &password,
+pid_t StartTinyProxy(const std::string &dir, int port, const std::string &user, const std::string &password,
                      const std::vector<int> &connectPorts);
 /* SIGTERM, then SIGKILL after 3 s; reaps the process. */
 void StopTinyProxy(pid_t pid);

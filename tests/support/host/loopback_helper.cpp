@@ -7,7 +7,8 @@
  *       "localhost": each connection's requests go, decrypted, to the plain
  *       HTTP server at 127.0.0.1:<backend port> and its answers back;
  *   loopback_helper <control port> proxy <user> <password> [<CONNECT port>...]
- *       tinyproxy on an ephemeral port ("-" as user: no authentication).
+ *       tinyproxy ("-" as user: no authentication), reached through a relay on
+ *       an ephemeral port of 127.0.0.2.
  *
  * It first connects to 127.0.0.1:<control port> and writes "<address>:<port> <folder>\n"
  * (the folder holds cert.pem, or the proxy's tinyproxy.log), or "0 <reason>\n".
@@ -116,8 +117,39 @@ void Relay(SSL_CTX *ctx, int client, int backendPort) {
     close(client);
 }
 
-/* Blocks until the test closes the control connection. */
-void WaitForClose(int control, int listener, SSL_CTX *ctx, int backendPort) {
+/* One connection to the proxy, passed on as it is. When the proxy has answered and
+ * closed, the client may still be sending a body the proxy never read: that is taken
+ * and dropped until the client closes, instead of the reset that would cut the
+ * client's sending short before it reads the answer. */
+void RelayPlain(int client, int backendPort) {
+    const int backend = ConnectLoopback(backendPort);
+    bool backendDone = backend < 0;
+    if (backendDone) shutdown(client, SHUT_WR);
+    char buf[16384];
+    for (;;) {
+        pollfd fds[2] = {{client, POLLIN, 0}, {backend, POLLIN, 0}};
+        if (poll(fds, backendDone ? 1 : 2, backendDone ? 10000 : -1) <= 0) break;
+        if (fds[0].revents) {
+            const long n = ReadSocket(client, buf, sizeof(buf));
+            if (n <= 0) break;
+            if (!backendDone) SendAll(backend, buf, static_cast<size_t>(n));
+        }
+        if (!backendDone && fds[1].revents) {
+            const long n = ReadSocket(backend, buf, sizeof(buf));
+            if (n > 0 && !SendAll(client, buf, static_cast<size_t>(n))) break;
+            if (n > 0) continue;
+            backendDone = true;
+            shutdown(client, SHUT_WR);
+        }
+    }
+    if (backend >= 0) close(backend);
+    close(client);
+}
+
+/* Blocks until the test closes the control connection; meanwhile each connection
+ * to `listener` is served by `serve` on a thread of its own. */
+template <typename Serve>
+void WaitForClose(int control, int listener, Serve serve) {
     char buf[256];
     for (;;) {
         pollfd fds[2] = {{control, POLLIN, 0}, {listener, POLLIN, 0}};
@@ -128,7 +160,7 @@ void WaitForClose(int control, int listener, SSL_CTX *ctx, int backendPort) {
         }
         if (fds[1].revents & POLLIN) {
             const int client = accept(listener, nullptr, nullptr);
-            if (client >= 0) std::thread(Relay, ctx, client, backendPort).detach();
+            if (client >= 0) std::thread(serve, client).detach();
         }
     }
 }
@@ -164,26 +196,35 @@ int main(int argc, char **argv) {
             reason = "no TLS server";
         } else {
             const std::string ready = "127.0.0.1:" + std::to_string(port) + " " + dir + "\n";
-            if (SendAll(control, ready.data(), ready.size())) WaitForClose(control, listener, ctx, atoi(argv[3]));
+            const int backendPort = atoi(argv[3]);
+            if (SendAll(control, ready.data(), ready.size()))
+                WaitForClose(control, listener, [ctx, backendPort](int client) { Relay(ctx, client, backendPort); });
             close(listener);
         }
     } else if (mode == "proxy" && argc >= 5) {
         std::vector<int> connectPorts;
         for (int i = 5; i < argc; ++i) connectPorts.push_back(atoi(argv[i]));
         /* Wine's WinHTTP sends a proxy the bare path, as to the server itself, when
-         * the proxy's host name is the server's: the proxy gets an address of its own. */
+         * the proxy's host name is the server's: the proxy gets an address of its own,
+         * where RelayPlain passes its connections on to tinyproxy. */
         const char *address = "127.0.0.2";
-        const int probe = Listen(address, &port);
+        int proxyPort = 0;
+        const int probe = Listen("127.0.0.1", &proxyPort);
         if (probe >= 0) close(probe);
+        const int listener = Listen(address, &port);
         const std::string user = strcmp(argv[3], "-") == 0 ? "" : argv[3];
-        const pid_t proxy = probe < 0 ? -1 : StartTinyProxy(dir, address, port, user, argv[4], connectPorts);
+        const pid_t proxy = probe < 0 || listener < 0
+                                ? -1
+                                : StartTinyProxy(dir, proxyPort, user, argv[4], connectPorts);
         if (proxy < 0) {
             reason = "tinyproxy did not start";
         } else {
             const std::string ready = std::string(address) + ":" + std::to_string(port) + " " + dir + "\n";
-            if (SendAll(control, ready.data(), ready.size())) WaitForClose(control, -1, nullptr, 0);
+            if (SendAll(control, ready.data(), ready.size()))
+                WaitForClose(control, listener, [proxyPort](int client) { RelayPlain(client, proxyPort); });
             StopTinyProxy(proxy);
         }
+        if (listener >= 0) close(listener);
     } else {
         reason = "unknown request";
     }
@@ -191,7 +232,7 @@ int main(int argc, char **argv) {
         const std::string failed = "0 " + reason + "\n";
         SendAll(control, failed.data(), failed.size());
         /* The test reads the reason, then closes. */
-        WaitForClose(control, -1, nullptr, 0);
+        WaitForClose(control, -1, [](int) {});
     }
     RemoveFolder(dir);
     close(control);
