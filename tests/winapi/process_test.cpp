@@ -59,10 +59,10 @@ TEST(ProcessSplit, CommandLinesSplitByTheWindowsRules) {
 /* A scratch machine with executable scripts at Windows paths. */
 class ProcessTest : public ::testing::Test {
 protected:
-#ifdef WINAPI_STANDIN
     void SetUp() override { wa_test::SetProcessWaitScale(0); }
     void TearDown() override { wa_test::SetProcessWaitScale(0); }
 
+#ifdef WINAPI_STANDIN
     /* Writes an executable shell script at a Windows path of the root. */
     void Script(const std::string &windowsPath, const std::string &body) {
         const std::string host = root.Host(windowsPath);
@@ -348,27 +348,39 @@ TEST_F(ProcessTest, TimeOutThenTerminateKillsTheGroup) {
     CloseHandle(pi.hThread);
 }
 
-TEST_F(ProcessTest, WaitScaleShortensProcessWaits) {
-#ifndef WINAPI_STANDIN
-    GTEST_SKIP() << "the wait scale is a hook of the stand-in";
+/* Sets (or with nullptr removes) the environment variable of the wait scale. */
+void SetWaitScaleVariable(const char *value) {
+#ifdef _WIN32
+    _putenv_s("WINAPI_WAIT_SCALE", value ? value : "");
 #else
+    if (value)
+        setenv("WINAPI_WAIT_SCALE", value, 1);
+    else
+        unsetenv("WINAPI_WAIT_SCALE");
+#endif
+}
+
+TEST_F(ProcessTest, WaitScaleShortensProcessWaits) {
     EXPECT_EQ(wa_test::ProcessWaitScale(), 1u);
-    setenv("WINAPI_WAIT_SCALE", "60000", 1);
+    SetWaitScaleVariable("60000");
     EXPECT_EQ(wa_test::ProcessWaitScale(), 60000u);
-    setenv("WINAPI_WAIT_SCALE", "junk", 1);
+    SetWaitScaleVariable("junk");
     EXPECT_EQ(wa_test::ProcessWaitScale(), 1u);
-    unsetenv("WINAPI_WAIT_SCALE");
+    SetWaitScaleVariable(nullptr);
 
     /* A one-hour wait scaled down to a few milliseconds: a program sleeping 20 s
-     * must still be running when it returns. */
+     * (on Windows: waiting for a file nobody makes) must still be running when it returns. */
     wa_test::SetProcessWaitScale(1000000);
+#ifdef WINAPI_STANDIN
     PROCESS_INFORMATION pi = Start("sh -c \"sleep 20\"");
+#else
+    PROCESS_INFORMATION pi = Start(Child("sleeper", "", ":wait\r\nif not exist C:\\never goto wait\r\n"));
+#endif
     EXPECT_EQ(WaitForSingleObject(pi.hProcess, 3600000), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(TerminateProcess(pi.hProcess, 0));
     EXPECT_EQ(WaitForSingleObject(pi.hProcess, 3600000), static_cast<DWORD>(WAIT_OBJECT_0));
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-#endif
 }
 
 TEST_F(ProcessTest, ClosingBeforeTheEndLeavesTheProgramRunning) {
