@@ -134,8 +134,7 @@ TEST_F(ReaderCheckTest, SourceNotAvailable) {
 TEST_F(ReaderCheckTest, XpLayoutOnOlderSystems) {
     const std::string xpSetup =
         "C:\\Documents and Settings\\All Users\\Application Data\\Adobe\\Setup\\{AC76BA86-7AD7-1033-7B44-AA1000000001}";
-#ifdef WINAPI_STANDIN
-    /* An XP machine: the stand-in's version comes from its registry. */
+    /* An XP machine: its version comes from the registry (the emulated machine's). */
     root.WriteHive(Language("0409") + XpVersion() + Key(std::string(kSourceList1033) + "\\Net") + Value("1", xpSetup) +
                    "\n");
     PlaceCachedPackage(kSetup1033);
@@ -144,7 +143,6 @@ TEST_F(ReaderCheckTest, XpLayoutOnOlderSystems) {
     EXPECT_EQ(IsReaderSourceAvailable(), 0);
     EXPECT_NE(log.Text().find("[INFO] sourcePath : " + xpSetup + "\\AcroRead.msi\n"), std::string::npos);
 
-#endif
     /* The same registration on a Vista-and-later machine names the wrong folder. */
     root.WriteHive(Language("0409") + Key(std::string(kSourceList1033) + "\\Net") + Value("1", xpSetup) + "\n");
     PlaceCachedPackage(xpSetup);
