@@ -97,16 +97,16 @@ struct Conversion {
 /* Formats one value with the conversion, as the C runtime does. */
 template <typename T>
 void AppendOne(std::string *out, const Conversion &c, T value) {
-    const std::string spec = "%" + c.flags + c.width + c.precision + c.length + c.type;
+    const std::string conversion = "%" + c.flags + c.width + c.precision + c.length + c.type;
     char small[256];
-    const int n = snprintf(small, sizeof small, spec.c_str(), value);
+    const int n = snprintf(small, sizeof small, conversion.c_str(), value);
     if (n < 0) return;
     if (static_cast<size_t>(n) < sizeof small) {
         out->append(small, static_cast<size_t>(n));
         return;
     }
     std::string big(static_cast<size_t>(n) + 1, '\0');
-    snprintf(&big[0], big.size(), spec.c_str(), value);
+    snprintf(&big[0], big.size(), conversion.c_str(), value);
     out->append(big.data(), static_cast<size_t>(n));
 }
 
