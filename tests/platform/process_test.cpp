@@ -45,27 +45,6 @@ protected:
         free(remarks);
     }
 
-    void Script(const std::string &windowsPath, const std::string &body) {
-        const std::string host = root.Host(windowsPath);
-        vt_test::MakeDirs(host.substr(0, host.rfind('/')));
-        vt_test::WriteWholeFile(host, "#!/bin/sh\n" + body);
-        chmod(host.c_str(), 0755);
-    }
-    /* A child named "C:\t\<name>.exe" running `shell` on the stand-in, or
-     * "C:\t\<name>.cmd" running `batch` on Windows; its Windows path. */
-    std::string Child(const std::string &name, const std::string &shell, const std::string &batch) {
-#ifdef WINAPI_STANDIN
-        (void)batch;
-        Script("C:\\t\\" + name + ".exe", shell);
-        return "C:\\t\\" + name + ".exe";
-#else
-        (void)shell;
-        vt_test::MakeDirs(root.Host("C:\\t"));
-        vt_test::WriteWholeFile(root.Host("C:\\t\\" + name + ".cmd"), batch);
-        return "C:\\t\\" + name + ".cmd";
-#endif
-    }
-
     DWORD Run(const char *dir, const char *line, int minutes) {
         free(remarks);
         remarks = nullptr;
@@ -79,7 +58,7 @@ protected:
 
 TEST_F(ExecuteTest, ExitCodesFoldAndRemarksNameTheCodeAsReturned) {
 #ifdef WINAPI_STANDIN
-    Script("C:\\t\\code.exe", "echo \"$1\" > \"$WINAPI_EXIT_CODE_FILE\"\n");
+    root.Script("C:\\t\\code.exe", "echo \"$1\" > \"$WINAPI_EXIT_CODE_FILE\"\n");
     const std::string program = "C:\\t\\code.exe ";
 #else
     const std::string program = "C:\\windows\\system32\\cmd.exe /c exit ";
@@ -115,7 +94,7 @@ TEST_F(ExecuteTest, MissingProgramGivesFileNotFoundAndRestoresTheDirectory) {
 TEST_F(ExecuteTest, WorkingDirectoryIsUsedAndRestoredWithItsLogLines) {
     const std::string pwd = root.Host("C:\\pwd.txt");
     const std::string program =
-        Child("pwd", "pwd > \"$WINAPI_ROOT/drive_c/pwd.txt\"\n", "@cd > C:\\pwd.txt\r\n");
+        root.Child("pwd", "pwd > \"$WINAPI_ROOT/drive_c/pwd.txt\"\n", "@cd > C:\\pwd.txt\r\n");
     vt_test::MakeDirs(root.Host("C:\\Agent"));
     vt_test::MakeDirs(root.Host("C:\\Agent\\patches"));
     const std::string before = Cwd();
@@ -137,7 +116,7 @@ TEST_F(ExecuteTest, WorkingDirectoryIsUsedAndRestoredWithItsLogLines) {
 
 TEST_F(ExecuteTest, NoWorkingDirectoryMeansNoDirectoryLines) {
 #ifdef WINAPI_STANDIN
-    Script("C:\\t\\ok.exe", "exit 0\n");
+    root.Script("C:\\t\\ok.exe", "exit 0\n");
     const char *program = "C:\\t\\ok.exe";
 #else
     const char *program = "C:\\windows\\system32\\cmd.exe /c exit 0";
@@ -152,7 +131,7 @@ TEST_F(ExecuteTest, NoWorkingDirectoryMeansNoDirectoryLines) {
 TEST_F(ExecuteTest, ZeroMinutesReturnsWithoutWaiting) {
     const std::string go = root.Host("C:\\go");
     const std::string finished = root.Host("C:\\finished");
-    const std::string program = Child("late",
+    const std::string program = root.Child("late",
                                       "while [ ! -f \"$WINAPI_ROOT/drive_c/go\" ]; do sleep 0.01; done\n"
                                       "echo done > \"$WINAPI_ROOT/drive_c/finished\"\n",
                                       "@echo off\r\n:wait\r\nif not exist C:\\go goto wait\r\n"
@@ -168,7 +147,7 @@ TEST_F(ExecuteTest, ZeroMinutesReturnsWithoutWaiting) {
 }
 
 TEST_F(ExecuteTest, ProgramPastItsLimitIsTerminated) {
-    const std::string program = Child("hang", "echo $$ > \"$WINAPI_ROOT/drive_c/pid\"\nsleep 30\n",
+    const std::string program = root.Child("hang", "echo $$ > \"$WINAPI_ROOT/drive_c/pid\"\nsleep 30\n",
                                       "@echo off\r\n:wait\r\nif not exist C:\\go goto wait\r\n"
                                       "echo done> C:\\finished\r\n");
     vt_test::MakeDirs(root.Host("C:\\work"));

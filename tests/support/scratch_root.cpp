@@ -19,6 +19,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -291,6 +292,28 @@ void ScratchRoot::RestoreSaved() const {
     }
 }
 #endif
+
+#ifndef _WIN32
+void ScratchRoot::Script(const std::string &windowsPath, const std::string &body) const {
+    const std::string host = Host(windowsPath);
+    MakeDirs(host.substr(0, host.rfind('/')));
+    WriteWholeFile(host, "#!/bin/sh\n" + body);
+    chmod(host.c_str(), 0755);
+}
+#endif
+
+std::string ScratchRoot::Child(const std::string &name, const std::string &shell, const std::string &batch) const {
+#ifndef _WIN32
+    (void)batch;
+    Script("C:\\t\\" + name + ".exe", shell);
+    return "C:\\t\\" + name + ".exe";
+#else
+    (void)shell;
+    MakeDirs(Host("C:\\t"));
+    WriteWholeFile(Host("C:\\t\\" + name + ".cmd"), batch);
+    return "C:\\t\\" + name + ".cmd";
+#endif
+}
 
 std::string ScratchRoot::ReadHive() const { return ReadWholeFile(path_ + "/registry/HKLM.reg"); }
 

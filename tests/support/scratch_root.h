@@ -30,6 +30,15 @@ public:
     /* Host path of a Windows path "C:\..." under this root (on Windows the path itself). */
     std::string Host(const std::string &windowsPath) const;
 
+#ifndef _WIN32
+    /* Writes an executable shell script at a Windows path of the root: the stand-in
+     * starts it as a program. */
+    void Script(const std::string &windowsPath, const std::string &body) const;
+#endif
+    /* A child program "C:\t\<name>.exe" running `shell` on the stand-in, or the batch
+     * file "C:\t\<name>.cmd" running `batch` on Windows; returns its Windows path. */
+    std::string Child(const std::string &name, const std::string &shell, const std::string &batch) const;
+
 private:
     std::string path_;
     std::string saved_;

@@ -62,29 +62,9 @@ protected:
     void SetUp() override { wa_test::SetProcessWaitScale(0); }
     void TearDown() override { wa_test::SetProcessWaitScale(0); }
 
-#ifdef WINAPI_STANDIN
-    /* Writes an executable shell script at a Windows path of the root. */
-    void Script(const std::string &windowsPath, const std::string &body) {
-        const std::string host = root.Host(windowsPath);
-        vt_test::MakeDirs(host.substr(0, host.rfind('/')));
-        vt_test::WriteWholeFile(host, "#!/bin/sh\n" + body);
-        chmod(host.c_str(), 0755);
-    }
-#endif
-
-    /* A child named "C:\t\<name>.exe" running `shell` on the stand-in, or
-     * "C:\t\<name>.cmd" running `batch` on Windows; its Windows path. */
+    /* The root's child program; on Windows its batch runs without echoing its commands. */
     std::string Child(const std::string &name, const std::string &shell, const std::string &batch) {
-#ifdef WINAPI_STANDIN
-        (void)batch;
-        Script("C:\\t\\" + name + ".exe", shell);
-        return "C:\\t\\" + name + ".exe";
-#else
-        (void)shell;
-        vt_test::MakeDirs(root.Host("C:\\t"));
-        vt_test::WriteWholeFile(root.Host("C:\\t\\" + name + ".cmd"), "@echo off\r\n" + batch);
-        return "C:\\t\\" + name + ".cmd";
-#endif
+        return root.Child(name, shell, "@echo off\r\n" + batch);
     }
 
     /* Waits up to 10 s for a file of the root to appear. */
@@ -149,7 +129,7 @@ TEST_F(ProcessTest, ProgramGetsArgumentsDirectoryAndCommandLine) {
               (std::vector<std::string>{"[/i]", "[C:\\a b\\x.msi]", "[/qn]", "args=/i \"C:\\a b\\x.msi\" /qn",
                                         "pwd=C:\\work dir"}));
 #else
-    Script("C:\\Windows\\system32\\rec.exe",
+    root.Script("C:\\Windows\\system32\\rec.exe",
            "out=\"$WINAPI_ROOT/drive_c/out.txt\"\n"
            ": > \"$out\"\n"
            "for a in \"$0\" \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$out\"; done\n"
@@ -169,7 +149,7 @@ TEST_F(ProcessTest, DescriptorsPassOnlyWhenHandlesAreInherited) {
     /* The program exits 1 when it still holds the caller's descriptor. */
     const int fd = open(root.path().c_str(), O_RDONLY);  // no close-on-exec
     ASSERT_GE(fd, 3);
-    Script("C:\\t\\fd.exe", "[ -e /proc/$$/fd/" + std::to_string(fd) + " ] && exit 1\nexit 0\n");
+    root.Script("C:\\t\\fd.exe", "[ -e /proc/$$/fd/" + std::to_string(fd) + " ] && exit 1\nexit 0\n");
     for (const BOOL inherit : {FALSE, TRUE}) {
         STARTUPINFOA si = {};
         si.cb = sizeof si;
@@ -195,7 +175,7 @@ TEST_F(ProcessTest, LongCurrentDirectoryIsPassedOn) {
     std::string windows = "C:";
     for (int i = 0; i < 12; ++i) windows += "\\" + std::string(100, static_cast<char>('a' + i));
     vt_test::MakeDirs(root.Host(windows));
-    Script("C:\\t\\cwd.exe", "printf '%s' \"$WINAPI_CURRENT_DIRECTORY\" > \"$WINAPI_ROOT/drive_c/cwd.txt\"\n");
+    root.Script("C:\\t\\cwd.exe", "printf '%s' \"$WINAPI_CURRENT_DIRECTORY\" > \"$WINAPI_ROOT/drive_c/cwd.txt\"\n");
     char saved[4096] = {0};
     ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
     ASSERT_EQ(chdir(root.Host(windows).c_str()), 0);
@@ -216,9 +196,9 @@ TEST_F(ProcessTest, LongCurrentDirectoryIsPassedOn) {
 
 TEST_F(ProcessTest, ProgramLookUp) {
 #ifdef WINAPI_STANDIN
-    Script("C:\\tools\\prog.exe", "exit 5\n");
-    Script("C:\\Program Files\\App\\run.exe", "exit 6\n");
-    Script("C:\\Windows\\system32\\sysprog.exe", "exit 7\n");
+    root.Script("C:\\tools\\prog.exe", "exit 5\n");
+    root.Script("C:\\Program Files\\App\\run.exe", "exit 6\n");
+    root.Script("C:\\Windows\\system32\\sysprog.exe", "exit 7\n");
     EXPECT_EQ(RunToEnd("C:\\tools\\prog"), 5u) << ".exe is added to a name without extension";
     EXPECT_EQ(RunToEnd("c:\\TOOLS\\Prog.exe"), 5u) << "names are matched without regard to case";
     EXPECT_EQ(RunToEnd("C:\\Program Files\\App\\run.exe arg"), 6u) << "unquoted path with blanks";
@@ -260,8 +240,8 @@ TEST_F(ProcessTest, StartFailures) {
 
 TEST_F(ProcessTest, ExitCodes) {
 #ifdef WINAPI_STANDIN
-    Script("C:\\t\\code.exe", "echo \"$1\" > \"$WINAPI_EXIT_CODE_FILE\"\nexit 1\n");
-    Script("C:\\t\\status.exe", "exit \"$1\"\n");
+    root.Script("C:\\t\\code.exe", "echo \"$1\" > \"$WINAPI_EXIT_CODE_FILE\"\nexit 1\n");
+    root.Script("C:\\t\\status.exe", "exit \"$1\"\n");
     EXPECT_EQ(RunToEnd("C:\\t\\code.exe 3010"), 3010u) << "32-bit codes through the exit-code file";
     EXPECT_EQ(RunToEnd("C:\\t\\code.exe 1603"), 1603u);
     EXPECT_EQ(RunToEnd("C:\\t\\code.exe -1"), 0xFFFFFFFFu);
